@@ -1,0 +1,62 @@
+#include "cli/command_line.h"
+
+#include <cstdio>
+
+#include "platform/platform.h"
+
+namespace kestrane {
+namespace {
+
+void read_option_group(std::string_view group, CommandLine& command_line) {
+    for (char letter : group.substr(1)) {
+        switch (letter) {
+            case 'a':
+            case 'A':
+                command_line.mode = TransferMode::append_only;
+                break;
+            case 'u':
+            case 'U':
+                command_line.mode = TransferMode::update_only;
+                break;
+            default:
+                std::printf("illegal option: %c !\n\n", letter);
+                command_line.bad = true;
+        }
+    }
+}
+
+void read_file_specification(std::string_view argument, CommandLine& command_line) {
+    int count = ++command_line.file_specification_count;
+    if (count == 1) {
+        command_line.input_specification = argument;
+    } else if (count == 2) {
+        command_line.output_specification = argument;
+    } else if (!platform::refuses_extra_file_specifications()) {
+        std::printf("argument ignored: %.*s\n", static_cast<int>(argument.size()), argument.data());
+    } else if (count == 3) {
+        // A POSIX shell expanded an unquoted wildcard: running on would copy
+        // one file's tag over another's.
+        std::printf("too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n");
+        command_line.bad = true;
+    }
+}
+
+}  // namespace
+
+CommandLine read_command_line(std::span<const std::string_view> arguments) {
+    CommandLine command_line;
+    for (std::string_view argument : arguments) {
+        if (!argument.empty() && platform::is_option_start(argument.front())) {
+            read_option_group(argument, command_line);
+        } else {
+            read_file_specification(argument, command_line);
+        }
+    }
+    return command_line;
+}
+
+bool is_runnable(const CommandLine& command_line) {
+    return command_line.file_specification_count >= 2 && !command_line.bad;
+}
+
+}  // namespace kestrane

@@ -1,0 +1,67 @@
+#include "cli/name_rules.h"
+
+#include "platform/platform.h"
+
+namespace kestrane {
+namespace {
+
+constexpr std::string_view kDefaultExtension = ".mp3";
+
+char fold_to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
+
+// The file name of path: everything after its last separator.
+std::string_view name_of(std::string_view path) {
+    std::size_t start = path.size();
+    while (start > 0 && !platform::is_path_separator(path[start - 1])) --start;
+    return path.substr(start);
+}
+
+std::string_view up_to_first_dot(std::string_view name) { return name.substr(0, name.find('.')); }
+
+}  // namespace
+
+std::optional<std::size_t> file_name_part(std::string_view path) {
+    std::string_view name = name_of(path);
+    if (name.empty()) return std::nullopt;
+    return path.size() - name.size();
+}
+
+std::optional<std::size_t> find_extension(std::string_view path) {
+    for (std::size_t i = path.size(); i > 0; --i) {
+        char c = path[i - 1];
+        if (platform::is_path_separator(c)) return std::nullopt;
+        if (c == '.') {
+            std::size_t after_dot = path.size() - i;
+            if (after_dot >= 1 && after_dot <= 3) return i - 1;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+bool has_wildcards(std::string_view specification) {
+    return specification.find_first_of("*?") != std::string_view::npos;
+}
+
+bool base_names_match(std::string_view first, std::string_view second) {
+    std::string_view a = up_to_first_dot(name_of(first));
+    std::string_view b = up_to_first_dot(name_of(second));
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (fold_to_upper(a[i]) != fold_to_upper(b[i])) return false;
+    }
+    return true;
+}
+
+std::string base_name_key(std::string_view path) {
+    std::string key(up_to_first_dot(name_of(path)));
+    for (char& c : key) c = fold_to_upper(c);
+    return key;
+}
+
+std::string with_default_extension(std::string specification) {
+    if (!find_extension(specification)) specification += kDefaultExtension;
+    return specification;
+}
+
+}  // namespace kestrane

@@ -1,0 +1,32 @@
+// Pairing every output file with the one input whose tag it receives.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kestrane {
+
+// The inputs an output's name selects: how many (0, 1, or 2 for "more than
+// one") and, when there is exactly one, its position in the input list.
+struct InputMatch {
+    std::size_t count = 0;
+    std::size_t input = 0;
+};
+
+// The input names indexed by base-name key, so that finding an output's
+// input costs the same however many inputs there are.
+struct InputIndex {
+    std::size_t input_count = 0;
+    std::unordered_map<std::string, InputMatch> by_key;
+};
+
+InputIndex index_inputs(const std::vector<std::string>& input_names);
+
+// A lone input serves every output whatever its name; otherwise the inputs
+// whose base name matches the output's are the candidates.
+InputMatch find_input(const InputIndex& index, std::string_view output_path);
+
+}  // namespace kestrane

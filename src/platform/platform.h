@@ -1,0 +1,76 @@
+// The one interface between the tool and the operating system.
+//
+// Everything that differs between platforms lives behind these functions:
+// files, directory listing, the console and standard output, and the rules
+// for which characters separate path components and start options. The
+// POSIX implementation is in posix_*.cpp, the Windows one in windows_*.cpp;
+// exactly one of the two is compiled into a build.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kestrane::platform {
+
+// An open file: its native handle and the length it had when it was opened.
+struct OpenFile {
+    std::intptr_t handle = -1;
+    std::uint64_t length = 0;
+};
+
+// Opens an existing regular file for reading, held exclusively until it is
+// closed. False when it is missing, not a regular file, or already held.
+bool open_input_file(const std::string& path, OpenFile& file);
+
+// Opens an existing regular file for reading and writing, held exclusively
+// until it is closed. False as for an input, and also when the file is
+// write protected.
+bool open_output_file(const std::string& path, OpenFile& file);
+
+// Reads exactly buffer.size() bytes starting at offset; false on any
+// failure or shortfall.
+bool read_at(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
+
+// Writes all of bytes starting at offset; false on any failure or shortfall.
+bool write_at(const OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
+
+// Sets the file's length (cuts it off or extends it).
+bool set_file_length(const OpenFile& file, std::uint64_t length);
+
+// Closes the file; harmless on a file that is not open.
+void close_file(OpenFile& file);
+
+// Names (without directory) of the regular, non-hidden files matching the
+// last component of the specification, which may hold '*' and '?'.
+// Empty when nothing matches or the directory can't be read.
+std::vector<std::string> list_matching_files(const std::string& specification);
+
+// Sets up standard output (buffering, line ends) and the process for a run.
+void init_output();
+
+// Writes everything still buffered on standard output.
+void flush_output();
+
+// Prepares the console's input before files are touched.
+void init_console();
+
+// Brackets a change to a user's file: an interrupt that arrives inside takes
+// effect only at the matching end_file_change(), so a file is never left
+// half written by the interrupt key.
+void begin_file_change();
+void end_file_change();
+
+// Whether c separates path components in a file specification.
+bool is_path_separator(char c);
+
+// Whether an argument starting with c is a group of option letters.
+bool is_option_start(char c);
+
+// Whether a third file specification makes the command line bad (POSIX
+// shells expand unquoted wildcards) rather than being ignored.
+bool refuses_extra_file_specifications();
+
+}  // namespace kestrane::platform

@@ -1,0 +1,67 @@
+#include "tags/tag_record.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace kestrane {
+namespace {
+
+constexpr std::string_view kApePreamble = "APETAGEX";
+constexpr std::string_view kId3v1Marker = "TAG";
+
+std::uint32_t little_endian_32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+bool starts_with(std::span<const std::uint8_t> bytes, std::string_view text) {
+    return bytes.size() >= text.size() &&
+           std::equal(text.begin(), text.end(), bytes.begin(),
+                      [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; });
+}
+
+}  // namespace
+
+std::optional<ApeFooter> decode_ape_footer(std::span<const std::uint8_t, kFooterSize> bytes) {
+    if (!starts_with(bytes, kApePreamble)) return std::nullopt;
+    ApeFooter footer;
+    footer.version = little_endian_32(bytes.data() + 8);
+    footer.size = little_endian_32(bytes.data() + 12);
+    footer.item_count = little_endian_32(bytes.data() + 16);
+    footer.flags = little_endian_32(bytes.data() + 20);
+    // bytes 24..31 are reserved and not examined
+    return footer;
+}
+
+bool is_valid_ape_footer(const ApeFooter& footer) {
+    return footer.version == kApeVersion && footer.item_count != 0 && footer.size > kFooterSize &&
+           footer.size < kMaxApeSize;
+}
+
+std::uint64_t ape_tag_length(const ApeFooter& footer) {
+    bool has_header = (footer.flags & kHeaderPresentFlag) != 0;
+    return std::uint64_t{footer.size} + (has_header ? kHeaderSize : 0);
+}
+
+bool is_id3v1_block(std::span<const std::uint8_t> bytes) {
+    return bytes.size() == kId3v1Size && starts_with(bytes, kId3v1Marker);
+}
+
+bool is_consistent(const TagRecord& record) {
+    switch (record.kind) {
+        case TagKind::none:
+            return record.bytes.empty();
+        case TagKind::id3v1:
+            return is_id3v1_block(record.bytes);
+        case TagKind::apev2: {
+            if (record.bytes.size() < kFooterSize) return false;
+            auto footer = decode_ape_footer(
+                std::span<const std::uint8_t, kFooterSize>(record.bytes.data() + record.bytes.size() - kFooterSize,
+                                                           kFooterSize));
+            return footer && is_valid_ape_footer(*footer) && ape_tag_length(*footer) == record.bytes.size();
+        }
+    }
+    return false;
+}
+
+}  // namespace kestrane
