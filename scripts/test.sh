@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what the tests need, then builds and runs every test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+stages=(sanitized native)
+for stage in "${stages[@]}"; do
+  echo "== test stage: $stage"
+  bash "scripts/test-$stage.sh"
+done

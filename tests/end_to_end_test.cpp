@@ -1,0 +1,289 @@
+// The built executable run in scratch folders: its complete standard output
+// and the bytes of every file afterwards.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "support/run_tool.h"
+#include "support/sample_files.h"
+
+namespace kestrane {
+namespace {
+
+using namespace kestrane::testing;
+namespace fs = std::filesystem;
+
+// One heading and its outcome line, as the report prints them.
+std::string entry(const std::string& output_path, const std::string& outcome) {
+    return "\n" + output_path + ":\n" + outcome;
+}
+
+// Every regular file under the folder with its bytes.
+std::map<std::string, Bytes> snapshot(const fs::path& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (item.is_regular_file() && !item.is_symlink()) {
+            files[fs::relative(item.path(), folder).string()] = read_file(item.path());
+        }
+    }
+    return files;
+}
+
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+    ToolRun run = run_tool(folder.path, arguments);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.errors, "");
+    return run;
+}
+
+const Bytes kApeTag = ape_tag({.item_bytes = 90, .fill = 'a'});
+const Bytes kId3Tag = id3v1_tag("Input title");
+const Bytes kOldApe = ape_tag({.item_bytes = 400, .fill = 'o'});
+const Bytes kOldId3 = id3v1_tag("Old title");
+const Bytes kAudio = audio(2000, 3);
+
+TEST(CommandLine, WithoutTwoSpecificationsPrintsTheUsage) {
+    ScratchFolder folder;
+    EXPECT_EQ(run_in(folder, {}).output, std::string(kBannerText) + kUsageText);
+    EXPECT_EQ(run_in(folder, {"only.mp3"}).output, std::string(kBannerText) + kUsageText);
+    EXPECT_EQ(run_in(folder, {"-a", "-", "in.mp3"}).output, std::string(kBannerText) + kUsageText);
+}
+
+TEST(CommandLine, IllegalOptionsAreAllReportedThenTheUsage) {
+    ScratchFolder folder;
+    write_file(folder / "a.mp3", kAudio + kApeTag);
+    write_file(folder / "b.mp3", kAudio);
+    auto before = snapshot(folder.path);
+    EXPECT_EQ(run_in(folder, {"-x", "a.mp3", "b.mp3"}).output,
+              std::string(kBannerText) + "illegal option: x !\n\n" + kUsageText);
+    EXPECT_EQ(run_in(folder, {"-a?Z", "a", "b", "-q"}).output,
+              std::string(kBannerText) + "illegal option: ? !\n\nillegal option: Z !\n\n" +
+                  "illegal option: q !\n\n" + kUsageText);
+    EXPECT_EQ(snapshot(folder.path), before);
+}
+
+TEST(CommandLine, ShellExpandedWildcardsAreRefusedBeforeAnyFileIsOpened) {
+    ScratchFolder folder;
+    write_file(folder / "a.mp3", kAudio + kApeTag);
+    write_file(folder / "b.mp3", kAudio);
+    write_file(folder / "c.mp3", kAudio);
+    auto before = snapshot(folder.path);
+    EXPECT_EQ(run_in(folder, {"a.mp3", "b.mp3", "c.mp3", "d.mp3"}).output,
+              std::string(kBannerText) + "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n" +
+                  kUsageText);
+    EXPECT_EQ(snapshot(folder.path), before);
+}
+
+TEST(CommandLine, TheLastModeLetterWinsWhereverOptionsStand) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "out.mp3", kAudio);
+    std::string update_only_refusal = entry("out.mp3", "file out.mp3 does not have a valid tag!\n");
+    EXPECT_EQ(run_in(folder, {"-a", "-u", "in.ape", "out"}).output, kBannerText + update_only_refusal);
+    EXPECT_EQ(run_in(folder, {"-au", "in.ape", "out"}).output, kBannerText + update_only_refusal);
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+    EXPECT_EQ(run_in(folder, {"-ua", "in.ape", "-", "out"}).output,
+              kBannerText + entry("out.mp3", "appended tag from in.ape\n"));
+    EXPECT_EQ(run_in(folder, {"in.ape", "out", "-a"}).output,
+              kBannerText + entry("out.mp3", "file out.mp3 already has valid tag!\n"));
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio + kApeTag);
+}
+
+TEST(Batch, ManyToManyPairsByBaseNameAndReportsEveryOutput) {
+    ScratchFolder folder;
+    write_file(folder / "a.live.ape", kAudio + kApeTag);
+    write_file(folder / "b.ape", kAudio + kId3Tag);
+    write_file(folder / "c.ape", kAudio);
+    write_file(folder / "A.mp3", kAudio + kOldId3);
+    write_file(folder / "b.mp3", kAudio + kOldApe);
+    write_file(folder / "c.mp3", kAudio);
+    write_file(folder / "d.mp3", kAudio);
+    write_file(folder / "e.mp3", kAudio + kOldApe + kOldId3);
+    write_file(folder / "e.ape", kAudio + kApeTag);
+    auto before = snapshot(folder.path);
+
+    ToolRun run = run_in(folder, {"*.ape", "*.mp3"});
+    EXPECT_EQ(run.output, kBannerText + entry("A.mp3", "updated tag from a.live.ape\n") +
+                              entry("b.mp3", "updated tag from b.ape\n") +
+                              entry("c.mp3", "file c.ape does not have valid tag!\n") +
+                              entry("d.mp3", "no matching input file!\n") +
+                              entry("e.mp3", "updated tag from e.ape\n"));
+    auto after = snapshot(folder.path);
+    // APEv2 over ID3v1: the file shrinks or grows by the difference
+    EXPECT_EQ(after["A.mp3"], kAudio + kApeTag);
+    // ID3v1 over a long APEv2 tag: cut after the 128 bytes
+    EXPECT_EQ(after["b.mp3"], kAudio + kId3Tag);
+    EXPECT_EQ(after["c.mp3"], before["c.mp3"]);
+    EXPECT_EQ(after["d.mp3"], before["d.mp3"]);
+    // only the trailing ID3v1 tag is replaced
+    EXPECT_EQ(after["e.mp3"], kAudio + kOldApe + kApeTag);
+    for (const char* input : {"a.live.ape", "b.ape", "c.ape", "e.ape"}) EXPECT_EQ(after[input], before[input]);
+
+    // A second run replaces the tags just written.
+    EXPECT_EQ(run_in(folder, {"*.ape", "*.mp3", "-u"}).output,
+              kBannerText + entry("A.mp3", "updated tag from a.live.ape\n") +
+                  entry("b.mp3", "updated tag from b.ape\n") +
+                  entry("c.mp3", "file c.ape does not have valid tag!\n") +
+                  entry("d.mp3", "no matching input file!\n") + entry("e.mp3", "updated tag from e.ape\n"));
+    EXPECT_EQ(snapshot(folder.path), after);
+}
+
+TEST(Batch, OneInputServesEveryOutputWhateverItsName) {
+    ScratchFolder folder;
+    write_file(folder / "song.ape", kAudio + kApeTag);
+    write_file(folder / "x.mp3", kAudio);
+    write_file(folder / "y.MP3", kAudio + kOldId3);
+    std::string expected = kBannerText + entry("x.mp3", "appended tag from song.ape\n") +
+                           entry("y.MP3", "updated tag from song.ape\n");
+    EXPECT_EQ(run_in(folder, {"song.ape", "*.mp3"}).output, expected);
+    EXPECT_EQ(read_file(folder / "x.mp3"), kAudio + kApeTag);
+    EXPECT_EQ(read_file(folder / "y.MP3"), kAudio + kApeTag);
+    // a wildcard that matches a single input behaves the same
+    write_file(folder / "x.mp3", kAudio);
+    EXPECT_EQ(run_in(folder, {"*.ape", "*"}).output, kBannerText + entry("x.mp3", "appended tag from song.ape\n") +
+                                                          entry("y.MP3", "updated tag from song.ape\n"));
+}
+
+TEST(Batch, TwoInputsWithOneBaseNameAreAmbiguous) {
+    ScratchFolder folder;
+    fs::create_directory(folder / "in");
+    write_file(folder / "in" / "a.ape", kAudio + kApeTag);
+    write_file(folder / "in" / "a.flac", kAudio + kId3Tag);
+    write_file(folder / "a.mp3", kAudio);
+    EXPECT_EQ(run_in(folder, {"in/a.*", "a.mp3"}).output,
+              kBannerText + entry("a.mp3", "multiple matching input files!\n"));
+    EXPECT_EQ(read_file(folder / "a.mp3"), kAudio);
+}
+
+TEST(Batch, PathsKeepEachSpecificationsDirectory) {
+    ScratchFolder folder;
+    fs::create_directories(folder / "in");
+    fs::create_directories(folder / "out.d");
+    write_file(folder / "in" / "t1.ape", kAudio + kApeTag);
+    write_file(folder / "in" / "t2.ape", kAudio + kId3Tag);
+    write_file(folder / "out.d" / "t1.mp3", kAudio);
+    write_file(folder / "out.d" / "t2.mp3", kAudio);
+    EXPECT_EQ(run_in(folder, {"in/*.ape", "out.d/*"}).output,
+              kBannerText + entry("out.d/t1.mp3", "appended tag from in/t1.ape\n") +
+                  entry("out.d/t2.mp3", "appended tag from in/t2.ape\n"));
+    // absolute paths start with '/', which is no option on POSIX
+    std::string absolute = (folder / "out.d").string() + "/t1.mp3";
+    EXPECT_EQ(run_in(folder, {(folder / "in" / "t2.ape").string(), absolute}).output,
+              kBannerText + entry(absolute, "updated tag from " + (folder / "in" / "t2.ape").string() + "\n"));
+    EXPECT_EQ(read_file(folder / "out.d" / "t1.mp3"), kAudio + kId3Tag);
+}
+
+TEST(Batch, NothingFoundIsReportedOnce) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    EXPECT_EQ(run_in(folder, {"x.mp3", "*.mp3"}).output, std::string(kBannerText) + "file x.mp3 not found!\n");
+    EXPECT_EQ(run_in(folder, {"nosuch", "*.mp3"}).output, std::string(kBannerText) + "file nosuch.mp3 not found!\n");
+    EXPECT_EQ(run_in(folder, {"*.wav", "*.ogg"}).output, std::string(kBannerText) + "no input files found!\n");
+    EXPECT_EQ(run_in(folder, {"in.ape", "*.ogg"}).output, std::string(kBannerText) + "no output files found!\n");
+    EXPECT_EQ(run_in(folder, {"in.ape", "out"}).output, std::string(kBannerText) + "file out.mp3 not found!\n");
+    EXPECT_EQ(run_in(folder, {"missing/*.ape", "*.mp3"}).output, std::string(kBannerText) + "no input files found!\n");
+}
+
+TEST(Copy, RefusalsLeaveBothFilesUntouched) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "bare.ape", kAudio);
+    write_file(folder / "tagged.mp3", kAudio + kOldApe);
+    write_file(folder / "untagged.mp3", kAudio);
+    auto before = snapshot(folder.path);
+    EXPECT_EQ(run_in(folder, {"-a", "in.ape", "tagged.mp3"}).output,
+              kBannerText + entry("tagged.mp3", "file tagged.mp3 already has valid tag!\n"));
+    EXPECT_EQ(run_in(folder, {"-u", "in.ape", "untagged"}).output,
+              kBannerText + entry("untagged.mp3", "file untagged.mp3 does not have a valid tag!\n"));
+    EXPECT_EQ(run_in(folder, {"bare.ape", "tagged.mp3"}).output,
+              kBannerText + entry("tagged.mp3", "file bare.ape does not have valid tag!\n"));
+    EXPECT_EQ(snapshot(folder.path), before);
+}
+
+TEST(Copy, TheSameFileUnderTwoNamesIsNeverBothInputAndOutput) {
+    ScratchFolder folder;
+    write_file(folder / "a.mp3", kAudio + kApeTag);
+    fs::create_hard_link(folder / "a.mp3", folder / "hard.mp3");
+    fs::create_symlink("a.mp3", folder / "soft.mp3");
+    Bytes before = read_file(folder / "a.mp3");
+    const std::string refused = "can't open output file, may be write protected!\n";
+    for (std::string other : {"a.mp3", "./a.mp3", "A.MP3", "hard.mp3", "soft.mp3"}) {
+        ToolRun run = run_in(folder, {"a.mp3", other});
+        std::string heading = other == "A.MP3" ? "a.mp3" : other;
+        EXPECT_EQ(run.output, kBannerText + entry(heading, refused)) << other;
+    }
+    EXPECT_EQ(read_file(folder / "a.mp3"), before);
+}
+
+TEST(Copy, WriteProtectedOutputsAreRefusedEvenForRoot) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "locked.mp3", kAudio);
+    fs::permissions(folder / "locked.mp3", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(run_in(folder, {"in.ape", "locked.mp3"}).output,
+              kBannerText + entry("locked.mp3", "can't open output file, may be write protected!\n"));
+    EXPECT_EQ(read_file(folder / "locked.mp3"), kAudio);
+    // read-only inputs are fine
+    fs::permissions(folder / "in.ape", fs::perms::owner_read);
+    write_file(folder / "open.mp3", kAudio);
+    EXPECT_EQ(run_in(folder, {"in.ape", "open.mp3"}).output,
+              kBannerText + entry("open.mp3", "appended tag from in.ape\n"));
+}
+
+TEST(Copy, HeaderlessApeTagsAreCopiedAndReplacedExactly) {
+    ScratchFolder folder;
+    Bytes headerless = ape_tag({.item_bytes = 70, .header = false, .fill = 'h'});
+    Bytes old_headerless = ape_tag({.item_bytes = 300, .header = false, .fill = 'o'});
+    write_file(folder / "a.ape", kAudio + headerless);
+    write_file(folder / "a.mp3", kAudio + old_headerless);
+    write_file(folder / "b.ape", kAudio + kApeTag);
+    write_file(folder / "b.mp3", kAudio + old_headerless);
+    EXPECT_EQ(run_in(folder, {"*.ape", "*.mp3"}).output,
+              kBannerText + entry("a.mp3", "updated tag from a.ape\n") + entry("b.mp3", "updated tag from b.ape\n"));
+    EXPECT_EQ(read_file(folder / "a.mp3"), kAudio + headerless);
+    EXPECT_EQ(read_file(folder / "b.mp3"), kAudio + kApeTag);
+}
+
+TEST(Listing, MatchesNamesAsAWindowsUserExpects) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kId3Tag);
+    for (const char* name : {"Song [Live].mp3", "b.MP3", "a b.mp3", ".hidden.mp3", "a.mp3.bak", "x.mp3x",
+                             "caf\xc3\xa9.mp3"}) {
+        write_file(folder / name, kAudio);
+    }
+    fs::create_directory(folder / "dir.mp3");
+    fs::create_symlink("in.ape", folder / "link.mp3");
+    fs::create_symlink("nowhere", folder / "dangling.mp3");
+    ToolRun run = run_in(folder, {"in.ape", "*.mp3"});
+    // sorted by bytes; the symlink to a regular file counts (and is the input itself)
+    EXPECT_EQ(run.output, kBannerText + entry("Song [Live].mp3", "appended tag from in.ape\n") +
+                              entry("a b.mp3", "appended tag from in.ape\n") +
+                              entry("b.MP3", "appended tag from in.ape\n") +
+                              entry("caf\xc3\xa9.mp3", "appended tag from in.ape\n") +
+                              entry("link.mp3", "can't open output file, may be write protected!\n"));
+    EXPECT_EQ(read_file(folder / ".hidden.mp3"), kAudio);
+    EXPECT_EQ(run_in(folder, {"in.ape", "Song [Live]"}).output,
+              kBannerText + entry("Song [Live].mp3", "updated tag from in.ape\n"));
+    EXPECT_EQ(run_in(folder, {"in.ape", "?.mp3"}).output, kBannerText + entry("b.MP3", "updated tag from in.ape\n"));
+}
+
+// A lowered file-size limit makes the tag write fail partway; the output
+// must come back exactly as it was.
+TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
+    ScratchFolder folder;
+    Bytes big_tag = ape_tag({.item_bytes = 6000, .fill = 'b'});
+    write_file(folder / "in.ape", kAudio + big_tag);
+    write_file(folder / "update.mp3", kAudio + kOldApe);
+    write_file(folder / "append.mp3", kAudio);
+    auto before = snapshot(folder.path);
+    RunOptions limited{.file_size_limit = kAudio.size() + 1024};
+    ToolRun run = run_tool(folder.path, {"in.ape", "*.mp3"}, limited);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, kBannerText + entry("append.mp3", "error appending tag!\n") +
+                              entry("update.mp3", "error updating tag!\n"));
+    EXPECT_EQ(snapshot(folder.path), before);
+}
+
+}  // namespace
+}  // namespace kestrane

@@ -1,0 +1,89 @@
+// The file-name rules, with this platform's separators: '/' on POSIX, and
+// also '\' and ':' on Windows.
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "cli/name_rules.h"
+#include "platform/platform.h"
+
+namespace kestrane {
+namespace {
+
+const bool kBackslashSeparates = platform::is_path_separator('\\');
+
+TEST(FileNamePart, PointsJustAfterTheLastSeparator) {
+    EXPECT_EQ(file_name_part("song.mp3"), 0u);
+    EXPECT_EQ(file_name_part("music/rock/song.mp3"), 11u);
+    EXPECT_EQ(file_name_part("/song.mp3"), 1u);
+    EXPECT_EQ(file_name_part(""), std::nullopt);
+    EXPECT_EQ(file_name_part("music/"), std::nullopt);
+    if (kBackslashSeparates) {
+        EXPECT_EQ(file_name_part("C:song.mp3"), 2u);
+        EXPECT_EQ(file_name_part("C:\\in\\a.ape"), 6u);
+        EXPECT_EQ(file_name_part("C:\\in\\"), std::nullopt);
+    } else {
+        EXPECT_EQ(file_name_part("a\\b:c.mp3"), 0u);  // POSIX names may hold '\' and ':'
+    }
+}
+
+TEST(FindExtension, AcceptsOneToThreeCharactersAfterTheLastDot) {
+    EXPECT_EQ(find_extension("a.m"), 1u);
+    EXPECT_EQ(find_extension("a.mp3"), 1u);
+    EXPECT_EQ(find_extension("a.live.ape"), 6u);
+    EXPECT_EQ(find_extension("a.flac"), std::nullopt);   // four characters
+    EXPECT_EQ(find_extension("name."), std::nullopt);    // none after the dot
+    EXPECT_EQ(find_extension("a.mp3.flac"), std::nullopt);  // an earlier dot is not tried
+    EXPECT_EQ(find_extension("track"), std::nullopt);
+    EXPECT_EQ(find_extension(""), std::nullopt);
+    EXPECT_EQ(find_extension("a.b/c"), std::nullopt);    // the dot is in a directory
+    EXPECT_EQ(find_extension(".mp3"), 0u);
+}
+
+TEST(DefaultExtension, AppendsMp3OnlyWhenThereIsNoExtension) {
+    EXPECT_EQ(with_default_extension("track"), "track.mp3");
+    EXPECT_EQ(with_default_extension("*"), "*.mp3");
+    EXPECT_EQ(with_default_extension("a.flac"), "a.flac.mp3");
+    EXPECT_EQ(with_default_extension("name."), "name..mp3");
+    EXPECT_EQ(with_default_extension("a.b/c"), "a.b/c.mp3");
+    EXPECT_EQ(with_default_extension("*.ape"), "*.ape");
+    EXPECT_EQ(with_default_extension("x.mp3"), "x.mp3");
+    if (kBackslashSeparates) {
+        EXPECT_EQ(with_default_extension("a.b\\c"), "a.b\\c.mp3");
+    }
+}
+
+TEST(HasWildcards, SeesStarAndQuestionMarkAnywhere) {
+    EXPECT_TRUE(has_wildcards("*.mp3"));
+    EXPECT_TRUE(has_wildcards("track?.ape"));
+    EXPECT_TRUE(has_wildcards("d*r/x.mp3"));
+    EXPECT_FALSE(has_wildcards("Song [Live].mp3"));
+    EXPECT_FALSE(has_wildcards(""));
+}
+
+TEST(BaseNamesMatch, ComparesUpToTheFirstDotIgnoringLetterCase) {
+    EXPECT_TRUE(base_names_match("a.live.ape", "A.mp3"));
+    EXPECT_TRUE(base_names_match("dir/Track01.mp3", "TRACK01.ape"));
+    EXPECT_TRUE(base_names_match("noext", "NOEXT"));
+    EXPECT_TRUE(base_names_match("a", "a.mp3"));
+    EXPECT_TRUE(base_names_match(".hidden", ".other"));  // both empty before the dot
+    EXPECT_FALSE(base_names_match("a.mp3", "ab.ape"));
+    EXPECT_FALSE(base_names_match("ab.mp3", "a.ape"));
+    EXPECT_FALSE(base_names_match("a.b.mp3", "a_b.ape"));
+    EXPECT_FALSE(base_names_match("\xe9.mp3", "\xc9.ape"));  // only ASCII letters fold
+    EXPECT_TRUE(base_names_match("dir.x/a.mp3", "a.ape"));   // dots in directories don't count
+}
+
+TEST(BaseNameKey, IsEqualExactlyWhenBaseNamesMatch) {
+    const char* names[] = {"a.mp3", "A.ape", "a.live.ape", "ab.mp3", "AB", "a", "",
+                           ".x", "b.mp3", "dir/a.mp3", "\xe9.mp3", "\xc9.mp3", "a_b.c"};
+    for (const char* first : names) {
+        for (const char* second : names) {
+            EXPECT_EQ(base_name_key(first) == base_name_key(second), base_names_match(first, second))
+                << first << " / " << second;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrane

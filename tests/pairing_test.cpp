@@ -1,0 +1,67 @@
+// Pairing through the base-name index picks exactly what comparing every
+// input with every output would.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "cli/name_rules.h"
+#include "cli/pairing.h"
+
+namespace kestrane {
+namespace {
+
+InputMatch match_by_scanning(const std::vector<std::string>& inputs, const std::string& output) {
+    if (inputs.size() == 1) return {1, 0};
+    InputMatch match;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        if (!base_names_match(output, inputs[i])) continue;
+        if (match.count == 0) match.input = i;
+        if (match.count < 2) ++match.count;
+    }
+    return match;
+}
+
+TEST(Pairing, LoneInputServesEveryOutput) {
+    InputIndex index = index_inputs({"song.ape"});
+    InputMatch match = find_input(index, "other.mp3");
+    EXPECT_EQ(match.count, 1u);
+    EXPECT_EQ(match.input, 0u);
+}
+
+TEST(Pairing, FindsTheOneInputWithTheSameBaseName) {
+    std::vector<std::string> inputs = {"a.live.ape", "b.ape", "c.ape", "c.flac"};
+    InputIndex index = index_inputs(inputs);
+    EXPECT_EQ(find_input(index, "A.mp3").count, 1u);
+    EXPECT_EQ(find_input(index, "A.mp3").input, 0u);
+    EXPECT_EQ(find_input(index, "dir/b.x.mp3").input, 1u);
+    EXPECT_EQ(find_input(index, "c.mp3").count, 2u);   // two share the base name
+    EXPECT_EQ(find_input(index, "d.mp3").count, 0u);
+}
+
+TEST(Pairing, AgreesWithComparingEveryPair) {
+    std::mt19937 random(7);
+    const std::string letters = "aAbB.._";
+    auto random_name = [&] {
+        std::string name;
+        std::size_t length = random() % 5;
+        for (std::size_t i = 0; i < length; ++i) name += letters[random() % letters.size()];
+        return name;
+    };
+    for (int round = 0; round < 200; ++round) {
+        std::vector<std::string> inputs(1 + random() % 6);
+        for (auto& name : inputs) name = random_name();
+        InputIndex index = index_inputs(inputs);
+        for (int k = 0; k < 10; ++k) {
+            std::string output = random_name();
+            InputMatch expected = match_by_scanning(inputs, output);
+            InputMatch found = find_input(index, output);
+            ASSERT_EQ(found.count, expected.count) << output;
+            if (expected.count == 1) {
+                ASSERT_EQ(found.input, expected.input) << output;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrane

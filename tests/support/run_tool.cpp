@@ -1,0 +1,96 @@
+#include "support/run_tool.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kestrane::testing {
+namespace {
+
+std::string read_all(int fd) {
+    std::string text;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+    return text;
+}
+
+}  // namespace
+
+const char* const kBannerText =
+    "\n"
+    " Kestrane   ID3v1 / APEv2 Batch Copy Utility   Version 0.1   6-03-03\n"
+    " Copyright (c) 2026 the Kestrane developers; free software, no warranty.\n"
+    "\n";
+
+const char* const kUsageText =
+    " Usage:   KESTRANE [-options] infile[.ext] outfile[.ext]\n"
+    "             (infile and outfile specs may contain wildcards [?,*] and)\n"
+    "              default to .mp3 if no extension is specified)\n"
+    "\n"
+    " Options: -a  = append tags only (fail if tags found on output)\n"
+    "          -u  = update tags only (fail if tags NOT found on output)\n"
+    "\n"
+    " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
+    "          to an output file. Or, it can be used to copy the tag from a single\n"
+    "          input file to many output files. Finally, it can copy tags from\n"
+    "          many files to many other files that have the same name (but may\n"
+    "          have different extensions). The default operation is to update an\n"
+    "          existing tag if it is present, otherwise the new one is appended.\n"
+    "\n"
+    " License: Kestrane is released under the MIT License: use, copy, modify and\n"
+    "          share it freely, keeping the copyright notice; see LICENSE.\n";
+
+std::string tool_path() {
+    const char* from_environment = std::getenv("KESTRANE_EXE");
+    return from_environment != nullptr ? from_environment : KESTRANE_EXE;
+}
+
+ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                 const RunOptions& options) {
+    std::string program = tool_path();
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (auto& argument : copies) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    // Standard output and error go to files, so a large report never fills a pipe.
+    FILE* out_file = std::tmpfile();
+    FILE* err_file = std::tmpfile();
+    if (out_file == nullptr || err_file == nullptr) throw std::runtime_error("tmpfile failed");
+    pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        int null_input = ::open("/dev/null", O_RDONLY);
+        ::dup2(null_input, STDIN_FILENO);
+        ::dup2(::fileno(out_file), STDOUT_FILENO);
+        ::dup2(::fileno(err_file), STDERR_FILENO);
+        if (::chdir(folder.c_str()) != 0) ::_exit(126);
+        if (options.file_size_limit != 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{options.file_size_limit, options.file_size_limit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ToolRun run;
+    ::lseek(::fileno(out_file), 0, SEEK_SET);
+    ::lseek(::fileno(err_file), 0, SEEK_SET);
+    run.output = read_all(::fileno(out_file));
+    run.errors = read_all(::fileno(err_file));
+    std::fclose(out_file);
+    std::fclose(err_file);
+    if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+    return run;
+}
+
+}  // namespace kestrane::testing

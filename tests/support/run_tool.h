@@ -1,0 +1,34 @@
+// Runs the built kestrane executable the way a user would, in a folder,
+// with its standard output captured and no standard input.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrane::testing {
+
+struct ToolRun {
+    std::string output;   // everything written to standard output
+    std::string errors;   // everything written to standard error
+    int exit_status = -1; // -1 when it did not exit normally
+    int signal = 0;       // the signal that ended it, if any
+};
+
+struct RunOptions {
+    std::uint64_t file_size_limit = 0;  // RLIMIT_FSIZE for the run, when not 0
+};
+
+// The executable under test: $KESTRANE_EXE, else the one this build made.
+std::string tool_path();
+
+ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
+                 const RunOptions& options = {});
+
+// The banner every run prints first.
+extern const char* const kBannerText;
+// The usage text printed after a bad command line.
+extern const char* const kUsageText;
+
+}  // namespace kestrane::testing

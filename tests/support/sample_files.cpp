@@ -1,0 +1,91 @@
+#include "support/sample_files.h"
+
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+namespace kestrane::testing {
+namespace {
+
+void put_le32(Bytes& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+Bytes ape_frame(const ApeTagSpec& spec, std::uint32_t size, std::uint32_t flags) {
+    Bytes frame = bytes_of(spec.preamble);
+    put_le32(frame, spec.version);
+    put_le32(frame, size);
+    put_le32(frame, spec.item_count);
+    put_le32(frame, flags);
+    frame.resize(32, 0);
+    return frame;
+}
+
+}  // namespace
+
+ScratchFolder::ScratchFolder() {
+    static std::mt19937_64 random{std::random_device{}()};
+    auto base = std::filesystem::temp_directory_path();
+    for (;;) {
+        path = base / ("kestrane-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path)) return;
+    }
+}
+
+ScratchFolder::~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
+    std::filesystem::remove_all(path, ignored);
+}
+
+void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+Bytes read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes operator+(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Bytes bytes_of(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+Bytes audio(std::size_t length, std::uint8_t seed) {
+    Bytes bytes(length);
+    std::uint32_t state = 2463534242u + seed;
+    for (auto& b : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        b = static_cast<std::uint8_t>(state);
+        if (b == 'A' || b == 'T') b = 0xFF;  // never a tag marker
+    }
+    return bytes;
+}
+
+Bytes ape_tag(const ApeTagSpec& spec) {
+    auto size = static_cast<std::uint32_t>(spec.size_override >= 0 ? spec.size_override
+                                                                   : static_cast<std::int64_t>(spec.item_bytes + 32));
+    Bytes items(spec.item_bytes);
+    for (std::size_t i = 0; i < items.size(); ++i) items[i] = static_cast<std::uint8_t>(spec.fill + i % 7);
+    Bytes footer = ape_frame(spec, size, spec.header ? 0x80000000u : 0);
+    if (!spec.header) return items + footer;
+    return ape_frame(spec, size, 0xA0000000u) + items + footer;
+}
+
+Bytes id3v1_tag(std::string_view title, std::string_view marker) {
+    Bytes block = bytes_of(marker);
+    block.insert(block.end(), title.begin(), title.end());
+    block.resize(128, 0);
+    block[127] = 12;  // genre
+    return block;
+}
+
+}  // namespace kestrane::testing
