@@ -42,6 +42,7 @@ const Bytes kId3Tag = id3v1_tag("Input title");
 const Bytes kOldApe = ape_tag({.item_bytes = 400, .fill = 'o'});
 const Bytes kOldId3 = id3v1_tag("Old title");
 const Bytes kAudio = audio(2000, 3);
+const std::size_t kMaxItemBytes = 0x100000 - 1 - 32;  // the largest tag the tool accepts
 
 TEST(CommandLine, WithoutTwoSpecificationsPrintsTheUsage) {
     ScratchFolder folder;
@@ -283,6 +284,35 @@ TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
     EXPECT_EQ(run.output, kBannerText + entry("append.mp3", "error appending tag!\n") +
                               entry("update.mp3", "error updating tag!\n"));
     EXPECT_EQ(snapshot(folder.path), before);
+}
+
+// Running out of memory ends the run with a message, not a crash. The
+// memory limit is set just above what a run with a small tag needs, so
+// loading a tag of almost 1 MiB cannot fit.
+TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any limit set here";
+#else
+    ScratchFolder folder;
+    write_file(folder / "small.ape", kAudio + kApeTag);
+    write_file(folder / "big.ape", kAudio + ape_tag({.item_bytes = kMaxItemBytes}));
+    write_file(folder / "out.mp3", kAudio);
+    const std::uint64_t step = 256 * 1024;
+    std::uint64_t limit = 0;
+    for (std::uint64_t candidate = 2 * 1024 * 1024; candidate < 256 * 1024 * 1024; candidate += step) {
+        ToolRun run = run_tool(folder.path, {"small.ape", "out.mp3"}, {.address_space_limit = candidate});
+        if (run.output.find("appended tag from small.ape") != std::string::npos) {
+            limit = candidate;
+            break;
+        }
+    }
+    ASSERT_NE(limit, 0u) << "no memory limit let a small run finish";
+    write_file(folder / "out.mp3", kAudio);
+    ToolRun run = run_tool(folder.path, {"big.ape", "out.mp3"}, {.address_space_limit = limit});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, kBannerText + entry("out.mp3", "out of memory!\n"));
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+#endif
 }
 
 }  // namespace

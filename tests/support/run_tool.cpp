@@ -76,6 +76,10 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
             rlimit limit{options.file_size_limit, options.file_size_limit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
+        if (options.address_space_limit != 0) {
+            rlimit limit{options.address_space_limit, options.address_space_limit};
+            ::setrlimit(RLIMIT_AS, &limit);
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }

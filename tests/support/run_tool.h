@@ -17,7 +17,8 @@ struct ToolRun {
 };
 
 struct RunOptions {
-    std::uint64_t file_size_limit = 0;  // RLIMIT_FSIZE for the run, when not 0
+    std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
+    std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
 };
 
 // The executable under test: $KESTRANE_EXE, else the one this build made.
