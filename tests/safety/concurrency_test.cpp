@@ -1,0 +1,101 @@
+// Two runs at once over the same files: the locks keep them from
+// interleaving, so every output ends up with its input's tag exactly once.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "support/sample_files.h"
+#include "tool_process.h"
+
+namespace kestrane {
+namespace {
+
+using namespace kestrane::testing;
+using namespace std::chrono_literals;
+
+std::string pair_name(int index) {
+    char name[16];
+    std::snprintf(name, sizeof name, "c%04d", index);
+    return name;
+}
+
+Bytes input_tag(int i) {
+    if (i % 3 == 0) return id3v1_tag("Tag " + pair_name(i));
+    return ape_tag({.item_bytes = static_cast<std::size_t>(1 + i % 700), .fill = static_cast<std::uint8_t>(i)});
+}
+
+// An output's state before the runs: no tag, an ID3v1 tag or an APEv2 tag.
+Bytes old_tag(int i) {
+    switch (i % 4) {
+        case 1: return id3v1_tag("Old");
+        case 2: return ape_tag({.item_bytes = 900, .fill = 'o'});
+        default: return {};
+    }
+}
+
+// Checks that a run reported every output once, with one of the outcomes a
+// run can have when another holds the same files; returns how often a file
+// was held by the other run.
+int check_report(const FinishedTool& run, int pairs) {
+    EXPECT_EQ(run.exit_status, 0);
+    int held_count = 0;
+    std::size_t at = run.output.find("\nc0000.mp3:\n");
+    if (at == std::string::npos) {
+        ADD_FAILURE() << "no report: " << run.output;
+        return 0;
+    }
+    for (int i = 0; i < pairs; ++i) {
+        std::string in = pair_name(i) + ".ape";
+        std::string heading = "\n" + pair_name(i) + ".mp3:\n";
+        if (run.output.compare(at, heading.size(), heading) != 0) {
+            ADD_FAILURE() << "no entry for output " << i;
+            return held_count;
+        }
+        at += heading.size();
+        std::size_t end = run.output.find('\n', at) + 1;
+        std::string outcome = run.output.substr(at, end - at);
+        bool done = outcome == "appended tag from " + in + "\n" || outcome == "updated tag from " + in + "\n";
+        bool held = outcome == "can't open input file " + in + "!\n" ||
+                    outcome == "can't open output file, may be write protected!\n";
+        EXPECT_TRUE(done || held) << outcome;
+        held_count += held;
+        at = end;
+    }
+    EXPECT_EQ(at, run.output.size());
+    return held_count;
+}
+
+TEST(Concurrency, TwoRunsOverTheSameThousandPairsEachOutputGetsItsTagOnce) {
+    constexpr int kPairs = 1000;
+    ScratchFolder folder;
+    std::vector<Bytes> sounds;
+    for (int i = 0; i < kPairs; ++i) {
+        sounds.push_back(audio(1000 + static_cast<std::size_t>(i % 97), static_cast<std::uint8_t>(i)));
+        write_file(folder / (pair_name(i) + ".ape"), audio(800) + input_tag(i));
+        write_file(folder / (pair_name(i) + ".mp3"), sounds[i] + old_tag(i));
+    }
+
+    // Three rounds: the first appends and updates, the later ones update
+    // tags that are already right; in each the runs race for the same files.
+    int collisions = 0;
+    for (int round = 0; round < 3; ++round) {
+        ToolProcess first = start_tool(folder.path, {"*.ape", "*.mp3"});
+        ToolProcess second = start_tool(folder.path, {"*.ape", "*.mp3"});
+        FinishedTool first_done = finish_tool(first, 120s);
+        FinishedTool second_done = finish_tool(second, 120s);
+        ASSERT_FALSE(first_done.hung) << "the first run hung";
+        ASSERT_FALSE(second_done.hung) << "the second run hung";
+        collisions += check_report(first_done, kPairs) + check_report(second_done, kPairs);
+    }
+    std::cout << "[ info ] files held by the other run: " << collisions << " times in 3 rounds\n";
+
+    for (int i = 0; i < kPairs; ++i) {
+        EXPECT_EQ(read_file(folder / (pair_name(i) + ".mp3")), sounds[i] + input_tag(i)) << pair_name(i);
+        EXPECT_EQ(read_file(folder / (pair_name(i) + ".ape")), audio(800) + input_tag(i)) << pair_name(i);
+    }
+}
+
+}  // namespace
+}  // namespace kestrane

@@ -1,0 +1,147 @@
+// Real faults while writing: a full file system (a small tmpfs mounted by
+// the test) and a file-size limit. A write that runs out of room must be
+// reported and leave the output byte for byte as it was.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "support/run_tool.h"
+#include "support/sample_files.h"
+
+namespace kestrane {
+namespace {
+
+using namespace kestrane::testing;
+namespace fs = std::filesystem;
+
+std::string entry(const std::string& output_path, const std::string& outcome) {
+    return "\n" + output_path + ":\n" + outcome;
+}
+
+// A tmpfs of the given size mounted on a new folder, unmounted again when
+// the value ends. Mounting needs root (CAP_SYS_ADMIN); why_not says what
+// went wrong otherwise.
+struct SmallFileSystem {
+    SmallFileSystem(const fs::path& where, std::size_t bytes) : where(where) {
+        fs::create_directory(where);
+        std::string options = "size=" + std::to_string(bytes);
+        if (::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0) {
+            mounted = true;
+        } else {
+            why_not = std::string("mount(tmpfs) failed: ") + std::strerror(errno) +
+                      (::geteuid() == 0 ? " (running as root)" : " (not running as root)");
+        }
+    }
+    ~SmallFileSystem() {
+        if (mounted) ::umount2(where.c_str(), MNT_DETACH);
+    }
+    fs::path where;
+    bool mounted = false;
+    std::string why_not;
+};
+
+// Fills the file system holding path to the last byte: writes ever smaller
+// pieces until even a single byte no longer fits.
+void fill_up(const fs::path& path) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    Bytes chunk(1 << 16, 'f');
+    for (std::size_t piece = chunk.size(); piece > 0; piece /= 2) {
+        while (::write(fd, chunk.data(), piece) == static_cast<ssize_t>(piece)) {
+        }
+    }
+    errno = 0;
+    EXPECT_EQ(::write(fd, chunk.data(), 1), -1);
+    EXPECT_EQ(errno, ENOSPC);
+    ::close(fd);
+}
+
+std::map<std::string, Bytes> files_in(const fs::path& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& item : fs::directory_iterator(folder)) files[item.path().filename()] = read_file(item.path());
+    return files;
+}
+
+TEST(DiskFull, UpdatesAndAppendsThatRunOutOfRoomLeaveTheOutputAsItWas) {
+    ScratchFolder folder;
+    SmallFileSystem disk(folder / "disk", 256 * 1024);
+    if (!disk.mounted) {
+        GTEST_SKIP() << "SKIPPED: the disk-full test needs a tmpfs it can mount, and " << disk.why_not;
+    }
+    const Bytes big_tag = ape_tag({.item_bytes = 20000, .fill = 'B'});
+    const Bytes id3 = id3v1_tag("Fits anywhere");
+    const Bytes old_ape = ape_tag({.item_bytes = 300, .fill = 'o'});
+    const Bytes old_big_ape = ape_tag({.item_bytes = 9000, .fill = 'O'});
+    const Bytes sound = audio(3001, 5);
+    // Inputs live outside the small file system, outputs on it.
+    write_file(folder / "add.ape", sound + big_tag);
+    write_file(folder / "grow.ape", sound + big_tag);
+    write_file(folder / "grow2.ape", sound + big_tag);
+    write_file(folder / "shrink.ape", sound + id3);
+    write_file(folder / "disk" / "add.mp3", sound);
+    write_file(folder / "disk" / "grow.mp3", sound + old_ape);
+    write_file(folder / "disk" / "grow2.mp3", sound + id3v1_tag("Old"));
+    write_file(folder / "disk" / "shrink.mp3", sound + old_big_ape);
+    fill_up(folder / "disk" / "zz-filler");
+    auto before = files_in(folder / "disk");
+
+    ToolRun run = run_tool(folder.path, {"*.ape", "disk/*.mp3"});
+    EXPECT_EQ(run.exit_status, 0);
+    // The shrinking update needs no room and succeeds; the others fail.
+    EXPECT_EQ(run.output, kBannerText + entry("disk/add.mp3", "error appending tag!\n") +
+                              entry("disk/grow.mp3", "error updating tag!\n") +
+                              entry("disk/grow2.mp3", "error updating tag!\n") +
+                              entry("disk/shrink.mp3", "updated tag from shrink.ape\n"));
+    auto after = files_in(folder / "disk");
+    for (const char* name : {"add.mp3", "grow.mp3", "grow2.mp3", "zz-filler"}) {
+        EXPECT_EQ(after[name], before[name]) << name << " changed";
+    }
+    EXPECT_EQ(after["shrink.mp3"], sound + id3);
+
+    // With room again, the same run succeeds: lack of room was the only fault.
+    fs::remove(folder / "disk" / "zz-filler");
+    run = run_tool(folder.path, {"*.ape", "disk/*.mp3"});
+    EXPECT_EQ(run.output, kBannerText + entry("disk/add.mp3", "appended tag from add.ape\n") +
+                              entry("disk/grow.mp3", "updated tag from grow.ape\n") +
+                              entry("disk/grow2.mp3", "updated tag from grow2.ape\n") +
+                              entry("disk/shrink.mp3", "updated tag from shrink.ape\n"));
+    EXPECT_EQ(read_file(folder / "disk" / "add.mp3"), sound + big_tag);
+    EXPECT_EQ(read_file(folder / "disk" / "grow.mp3"), sound + big_tag);
+}
+
+// The limit set exactly at the new end lets the write through; one byte
+// less makes it fail, and the output is then exactly as before.
+TEST(FileSizeLimit, AWriteEndingAtTheLimitSucceedsOneByteMoreFailsCleanly) {
+    const Bytes sound = audio(2000, 9);
+    const Bytes tag = ape_tag({.item_bytes = 436, .fill = 'n'});  // 500 bytes
+    const Bytes old_id3 = id3v1_tag("Old");
+    const std::uint64_t new_length = sound.size() + tag.size();
+    for (std::uint64_t limit : {new_length, new_length - 1}) {
+        ScratchFolder folder;
+        write_file(folder / "in.ape", sound + tag);
+        write_file(folder / "append.mp3", sound);
+        write_file(folder / "update.mp3", sound + old_id3);
+        ToolRun run = run_tool(folder.path, {"in.ape", "*.mp3"}, RunOptions{.file_size_limit = limit});
+        EXPECT_EQ(run.exit_status, 0);
+        if (limit == new_length) {
+            EXPECT_EQ(run.output, kBannerText + entry("append.mp3", "appended tag from in.ape\n") +
+                                      entry("update.mp3", "updated tag from in.ape\n"));
+            EXPECT_EQ(read_file(folder / "append.mp3"), sound + tag);
+            EXPECT_EQ(read_file(folder / "update.mp3"), sound + tag);
+        } else {
+            EXPECT_EQ(run.output, kBannerText + entry("append.mp3", "error appending tag!\n") +
+                                      entry("update.mp3", "error updating tag!\n"));
+            EXPECT_EQ(read_file(folder / "append.mp3"), sound);
+            EXPECT_EQ(read_file(folder / "update.mp3"), sound + old_id3);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kestrane

@@ -1,0 +1,146 @@
+// Files that are not what the listing saw: a FIFO, a directory or a dangling
+// symlink where a regular file was, files that vanish or shrink after the
+// listing. The run reports each such file, never blocks, and goes on.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "platform/platform.h"
+#include "support/run_tool.h"
+#include "support/sample_files.h"
+#include "tool_process.h"
+
+namespace kestrane {
+namespace {
+
+using namespace kestrane::testing;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+std::string entry(const std::string& output_path, const std::string& outcome) {
+    return "\n" + output_path + ":\n" + outcome;
+}
+
+void make_fifo(const fs::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0) << path; }
+
+// A FIFO with no peer would block a plain open for ever; the open functions
+// must refuse it (and every other non-regular file) at once.
+TEST(SpecialFiles, OpenFunctionsRefuseWhatIsNotARegularFile) {
+    ScratchFolder folder;
+    make_fifo(folder / "fifo");
+    fs::create_directory(folder / "directory");
+    fs::create_symlink("nowhere", folder / "dangling");
+    fs::create_symlink("loop", folder / "loop");
+    fs::create_symlink("fifo", folder / "link-to-fifo");
+    for (const char* name : {"fifo", "directory", "dangling", "loop", "link-to-fifo", "missing"}) {
+        platform::OpenFile file;
+        EXPECT_FALSE(platform::open_input_file((folder / name).string(), file)) << name;
+        EXPECT_EQ(file.handle, -1) << name;
+        EXPECT_FALSE(platform::open_output_file((folder / name).string(), file)) << name;
+        EXPECT_EQ(file.handle, -1) << name;
+    }
+    platform::OpenFile device;
+    EXPECT_FALSE(platform::open_input_file("/dev/null", device));
+    EXPECT_FALSE(platform::open_output_file("/dev/null", device));
+}
+
+// Long names make each report entry long, so the tool, whose report goes to
+// a small pipe the test does not read yet, stops within its first few dozen
+// outputs. Everything listed after that point can be swapped before the
+// tool reaches it, which makes the race deterministic.
+std::string pair_name(int index) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%03d", index);
+    return std::string("track-") + number + "-of-a-rather-long-album-name-for-the-report";
+}
+
+TEST(SpecialFiles, FilesSwappedAfterTheListingAreReportedAndTheRunGoesOn) {
+    constexpr int kPairs = 120;
+    constexpr int kFirstSwapped = 80;  // far beyond what a full pipe lets the tool reach
+    constexpr int kPipeCapacity = 4096;
+    ScratchFolder folder;
+    const Bytes sound = audio(1500, 4);
+    const Bytes old_id3 = id3v1_tag("Old");
+    auto input_tag = [](int i) { return ape_tag({.item_bytes = 50, .fill = static_cast<std::uint8_t>(i)}); };
+    auto input = [&](int i) { return folder / (pair_name(i) + ".ape"); };
+    auto output = [&](int i) { return folder / (pair_name(i) + ".mp3"); };
+    for (int i = 0; i < kPairs; ++i) {
+        write_file(input(i), sound + input_tag(i));
+        write_file(output(i), i == kFirstSwapped + 5 ? sound + old_id3 : sound);
+    }
+
+    ToolProcess tool = start_tool(folder.path, {"*.ape", "*.mp3"}, kPipeCapacity);
+    ASSERT_TRUE(wait_until_report_fills_pipe(tool, kPipeCapacity, 20s));
+    const int k = kFirstSwapped;
+    fs::remove(output(k));                              // vanished
+    fs::remove(output(k + 1));                          // a FIFO now
+    make_fifo(output(k + 1));
+    fs::remove(output(k + 2));                          // a directory now
+    fs::create_directory(output(k + 2));
+    fs::remove(output(k + 3));                          // a dangling symlink now
+    fs::create_symlink("gone.mp3", output(k + 3));
+    fs::resize_file(output(k + 4), 0);                  // shrunk to nothing
+    fs::resize_file(output(k + 5), sound.size() + 100);  // shrunk into its tag
+    fs::remove(input(k + 6));                           // input vanished
+    fs::resize_file(input(k + 7), sound.size() + 40);   // input shrunk into its tag
+    fs::remove(input(k + 8));                           // input is a FIFO now
+    make_fifo(input(k + 8));
+    FinishedTool finished = finish_tool(tool, 20s);
+    ASSERT_FALSE(finished.hung) << "the run blocked";
+    EXPECT_EQ(finished.exit_status, 0);
+
+    const std::string refused = "can't open output file, may be write protected!\n";
+    std::string expected = kBannerText;
+    for (int i = 0; i < kPairs; ++i) {
+        std::string in_name = pair_name(i) + ".ape", out_name = pair_name(i) + ".mp3";
+        std::string outcome = "appended tag from " + in_name + "\n";
+        if (i >= k && i <= k + 3) outcome = refused;
+        if (i == k + 6 || i == k + 8) outcome = "can't open input file " + in_name + "!\n";
+        if (i == k + 7) outcome = "file " + in_name + " does not have valid tag!\n";
+        expected += entry(out_name, outcome);
+    }
+    EXPECT_EQ(finished.output, expected);
+
+    for (int i = 0; i < kPairs; ++i) {
+        if (i >= k && i <= k + 3) continue;
+        Bytes contents = read_file(output(i));
+        if (i == k + 4) {
+            EXPECT_EQ(contents, input_tag(i));
+        } else if (i == k + 5) {
+            EXPECT_EQ(contents, sound + Bytes(old_id3.begin(), old_id3.begin() + 100) + input_tag(i));
+        } else if (i >= k + 6 && i <= k + 8) {
+            EXPECT_EQ(contents, sound) << i;
+        } else {
+            EXPECT_EQ(contents, sound + input_tag(i)) << i;
+        }
+    }
+    EXPECT_FALSE(fs::exists(output(k)));
+    EXPECT_TRUE(fs::is_fifo(output(k + 1)));
+    EXPECT_TRUE(fs::is_directory(output(k + 2)));
+    EXPECT_TRUE(fs::is_symlink(output(k + 3)) && !fs::exists(output(k + 3)));
+}
+
+// Named directly (not through a wildcard), a FIFO, a directory or a dangling
+// symlink is not listed at all.
+TEST(SpecialFiles, SpecialFilesNamedDirectlyAreNotFound) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", audio(500) + id3v1_tag("In"));
+    make_fifo(folder / "fifo.mp3");
+    fs::create_directory(folder / "dir.mp3");
+    fs::create_symlink("nowhere", folder / "dangling.mp3");
+    for (const char* name : {"fifo.mp3", "dir.mp3", "dangling.mp3"}) {
+        ToolProcess tool = start_tool(folder.path, {"in.ape", name});
+        FinishedTool finished = finish_tool(tool, 20s);
+        ASSERT_FALSE(finished.hung) << name;
+        EXPECT_EQ(finished.output, kBannerText + std::string("file ") + name + " not found!\n");
+        ToolProcess as_input = start_tool(folder.path, {name, "in.ape"});
+        finished = finish_tool(as_input, 20s);
+        ASSERT_FALSE(finished.hung) << name;
+        EXPECT_EQ(finished.output, kBannerText + std::string("file ") + name + " not found!\n");
+    }
+}
+
+}  // namespace
+}  // namespace kestrane
