@@ -138,6 +138,24 @@ TEST(BadInput, TagsAtTheBoundsAreCopiedAndReplacedExactly) {
     }
 }
 
+// A new tag one byte shorter, as long as, or one byte longer than the tag it
+// replaces: the output ends exactly after the new tag.
+TEST(BadInput, ReplacingATagOfNearlyTheSameLengthCutsExactly) {
+    const Bytes old_id3 = id3v1_tag("Old");
+    const Bytes old_ape = ape_tag({.item_bytes = 60, .fill = 'o'});  // 124 bytes
+    for (const Bytes& old_tag : {old_id3, old_ape}) {
+        for (std::size_t length : {old_tag.size() - 1, old_tag.size(), old_tag.size() + 1}) {
+            ScratchFolder folder;
+            Bytes tag = ape_tag({.item_bytes = length - 64, .fill = 'n'});
+            write_file(folder / "in.ape", kSound + tag);
+            write_file(folder / "out.mp3", kSound + old_tag);
+            EXPECT_EQ(run_in(folder, {"in.ape", "out.mp3"}).output,
+                      kBannerText + entry("out.mp3", "updated tag from in.ape\n"));
+            EXPECT_EQ(read_file(folder / "out.mp3"), kSound + tag) << old_tag.size() << " -> " << length;
+        }
+    }
+}
+
 // Names with spaces, brackets, bytes outside ASCII and the longest names a
 // file system takes pair and print exactly; letter case is folded for
 // ASCII letters only.
