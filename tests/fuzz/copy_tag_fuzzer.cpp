@@ -1,0 +1,172 @@
+// libFuzzer target for reading and copying tags.
+//
+// The fuzzer's input holds two files: byte 0 picks the transfer mode, bytes
+// 1 and 2 give the input file's length (little-endian, cut to what is
+// there), then come the input file's bytes and the output file's bytes. Both
+// are written to a scratch folder, the input's tag is read, the tag is
+// copied onto the output with copy_tag, and the output is read back.
+// Checked on every run, besides the sanitizers' own checks:
+// - the tag record is consistent and holds exactly the tag a plain
+//   description of the two formats finds at the file's end (or none);
+// - the output afterwards is byte for byte what the copy should make of it:
+//   unchanged when nothing is written, else its bytes in front of the write
+//   position unchanged and followed by exactly the input's tag bytes;
+// - the output read back yields the input's tag at the write position.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tags/copy_tag.h"
+#include "tags/tag_io.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+fs::path scratch;
+std::string input_path, output_path;
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "copy_tag_fuzzer: %s\n", what);
+    std::abort();
+}
+
+void check(bool holds, const char* what) {
+    if (!holds) fail(what);
+}
+
+void write_whole(const std::string& path, const Bytes& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    check(file != nullptr, "cannot create a scratch file");
+    check(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(), "cannot write");
+    check(std::fclose(file) == 0, "cannot write");
+}
+
+Bytes read_whole(const std::string& path) {
+    std::error_code error;
+    Bytes bytes(fs::file_size(path, error));
+    check(!error, "cannot stat a scratch file");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    check(file != nullptr, "cannot open a scratch file");
+    check(bytes.empty() || std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size(), "cannot read");
+    std::fclose(file);
+    return bytes;
+}
+
+std::uint32_t le32(const Bytes& bytes, std::size_t at) {
+    return std::uint32_t{bytes[at]} | std::uint32_t{bytes[at + 1]} << 8 | std::uint32_t{bytes[at + 2]} << 16 |
+           std::uint32_t{bytes[at + 3]} << 24;
+}
+
+// The tag at a file's end, from the formats' description alone: a valid
+// APEv2 footer in the last 32 bytes wins (and means no tag when the tag it
+// describes would start before the file), else "TAG" 128 bytes from the end.
+struct SeenTag {
+    kestrane::TagKind kind = kestrane::TagKind::none;
+    std::size_t start = 0;
+};
+
+SeenTag tag_at_end(const Bytes& file) {
+    std::size_t n = file.size();
+    if (n >= 32 && std::memcmp(&file[n - 32], "APETAGEX", 8) == 0) {
+        std::uint32_t version = le32(file, n - 24), size = le32(file, n - 20), count = le32(file, n - 16),
+                      flags = le32(file, n - 12);
+        if (version == 2000 && count != 0 && size > 32 && size < 0x100000) {
+            std::uint64_t length = std::uint64_t{size} + ((flags & 0x80000000u) != 0 ? 32 : 0);
+            if (length > n) return {};
+            return {kestrane::TagKind::apev2, n - static_cast<std::size_t>(length)};
+        }
+    }
+    if (n >= 128 && std::memcmp(&file[n - 128], "TAG", 3) == 0) return {kestrane::TagKind::id3v1, n - 128};
+    return {};
+}
+
+// Reads the file's tag through the tool and checks it against the description.
+kestrane::TagRecord read_and_check(const std::string& path, const Bytes& contents) {
+    kestrane::platform::OpenFile file;
+    check(kestrane::platform::open_input_file(path, file), "cannot open a scratch file through the platform");
+    kestrane::TagRecord record;
+    std::uint64_t position = 0;
+    bool found = kestrane::read_tag(record, file, position);
+    kestrane::platform::close_file(file);
+
+    check(kestrane::is_consistent(record), "inconsistent tag record");
+    check(found == (record.kind != kestrane::TagKind::none), "read_tag's result disagrees with the record");
+    SeenTag seen = tag_at_end(contents);
+    check(record.kind == seen.kind, "read_tag found another kind of tag than the file holds");
+    if (found) {
+        check(position == seen.start, "tag found at the wrong position");
+        check(record.bytes.size() == contents.size() - seen.start &&
+                  std::equal(record.bytes.begin(), record.bytes.end(), contents.begin() + static_cast<std::ptrdiff_t>(seen.start)),
+              "tag bytes differ from the file's");
+    }
+    return record;
+}
+
+void remove_scratch() {
+    std::error_code ignored;
+    fs::remove_all(scratch, ignored);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* base = std::getenv("TMPDIR");
+    fs::path parent = base != nullptr ? fs::path(base) : fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::path("/tmp");
+    std::string pattern = (parent / "kestrane-fuzz-XXXXXX").string();
+    check(::mkdtemp(pattern.data()) != nullptr, "cannot make a scratch folder");
+    scratch = pattern;
+    input_path = (scratch / "in").string();
+    output_path = (scratch / "out").string();
+    std::atexit(remove_scratch);
+    // copy_tag reports on standard output; the fuzzer's own report is on
+    // standard error.
+    check(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 3) return -1;
+    auto mode = static_cast<kestrane::TransferMode>(data[0] % 3);
+    std::size_t input_length = std::min<std::size_t>(data[1] | std::size_t{data[2]} << 8, size - 3);
+    Bytes input(data + 3, data + 3 + input_length);
+    Bytes output(data + 3 + input_length, data + size);
+    write_whole(input_path, input);
+    write_whole(output_path, output);
+
+    kestrane::TagRecord input_tag = read_and_check(input_path, input);
+    read_and_check(output_path, output);
+
+    // What the copy must make of the output.
+    SeenTag old_tag = tag_at_end(output);
+    bool writes = input_tag.kind != kestrane::TagKind::none &&
+                  (old_tag.kind != kestrane::TagKind::none ? mode != kestrane::TransferMode::append_only
+                                                           : mode != kestrane::TransferMode::update_only);
+    std::size_t write_position = old_tag.kind != kestrane::TagKind::none ? old_tag.start : output.size();
+    Bytes expected = output;
+    if (writes) {
+        expected.resize(write_position);
+        expected.insert(expected.end(), input_tag.bytes.begin(), input_tag.bytes.end());
+    }
+
+    kestrane::CopyResult result = kestrane::copy_tag(input_path, output_path, mode);
+    check((result == kestrane::CopyResult::done) == writes, "copy_tag's result disagrees with what it had to do");
+    Bytes after = read_whole(output_path);
+    check(read_whole(input_path) == input, "the input changed");
+    check(after.size() >= std::min(write_position, output.size()) &&
+              std::equal(output.begin(), output.begin() + static_cast<std::ptrdiff_t>(std::min(write_position, output.size())), after.begin()),
+          "a byte in front of the write position changed");
+    check(after == expected, "the output is not what the copy should make of it");
+    if (writes) {
+        kestrane::TagRecord written = read_and_check(output_path, after);
+        check(written.kind == input_tag.kind && written.bytes == input_tag.bytes,
+              "the output does not read back with the input's tag");
+    }
+    return 0;
+}

@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of the copy_tag fuzz target into a folder.
+
+    make_seeds.py FOLDER
+
+Each seed is: a mode byte (0 default, 1 append only, 2 update only), the
+input file's length as two little-endian bytes, the input file, the output
+file. The files end in the layouts worth starting from: APEv2 tags with and
+without header, ID3v1 blocks, both, none, and footers just outside the rules.
+"""
+import struct
+import sys
+from pathlib import Path
+
+
+def audio(n, seed):
+    return bytes((i * 7 + seed) % 0x40 for i in range(n))
+
+
+def ape(items=b"\x05\0\0\0\0\0\0\0Title\0hello", header=True, version=2000, count=1, size=None):
+    size = len(items) + 32 if size is None else size
+    frame = lambda flags: b"APETAGEX" + struct.pack("<IIII", version, size, count, flags) + bytes(8)
+    footer = frame(0x80000000 if header else 0)
+    return (frame(0xA0000000) if header else b"") + items + footer
+
+
+def id3(title=b"Title"):
+    return b"TAG" + title.ljust(125, b"\0")
+
+
+def seed(mode, input_file, output_file):
+    return bytes([mode]) + struct.pack("<H", len(input_file)) + input_file + output_file
+
+
+SEEDS = {
+    "ape-onto-none": seed(0, audio(100, 1) + ape(), audio(90, 2)),
+    "id3-onto-ape": seed(0, audio(60, 3) + id3(), audio(50, 4) + ape(b"x" * 70)),
+    "ape-onto-id3": seed(0, audio(40, 5) + ape(b"y" * 10), audio(30, 6) + id3(b"Old")),
+    "ape-onto-ape-then-id3": seed(0, audio(20, 7) + ape(), audio(20, 8) + ape() + id3()),
+    "headerless-onto-headerless": seed(0, audio(33, 9) + ape(header=False), audio(40, 1) + ape(b"z" * 5, header=False)),
+    "append-only-onto-tagged": seed(1, audio(10, 2) + id3(), audio(10, 3) + ape()),
+    "update-only-onto-bare": seed(2, audio(10, 4) + ape(), audio(200, 5)),
+    "version-1000-input": seed(0, audio(10, 6) + ape(version=1000, header=False), audio(10, 7)),
+    "count-0-footer-before-id3": seed(0, id3()[:96] + ape(b"", header=False, count=0, size=33)[-32:], audio(10, 8)),
+    "footer-claims-more": seed(0, ape(b"q" * 100)[40:], audio(10, 9) + id3()),
+    # tags one byte shorter and longer than the one they replace
+    "ape-127-bytes-onto-id3": seed(0, audio(10, 1) + ape(b"s" * 63), audio(10, 2) + id3()),
+    "ape-onto-ape-one-byte-longer": seed(0, audio(10, 3) + ape(b"t" * 40), audio(10, 4) + ape(b"u" * 41)),
+    "size-33-whole-file": seed(0, ape(b"1"), b""),
+    "empty-files": seed(0, b"", b""),
+}
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    folder = Path(sys.argv[1])
+    folder.mkdir(parents=True, exist_ok=True)
+    for name, data in SEEDS.items():
+        (folder / name).write_bytes(data)
+
+
+if __name__ == "__main__":
+    main()
