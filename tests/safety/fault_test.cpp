@@ -143,5 +143,25 @@ TEST(FileSizeLimit, AWriteEndingAtTheLimitSucceedsOneByteMoreFailsCleanly) {
     }
 }
 
+// Outputs that already reach past the limit: a tag that grows the file
+// fails and is undone even though the undo itself can't write past the
+// limit either; a tag that shrinks it needs no room and succeeds.
+TEST(FileSizeLimit, OutputsAlreadyPastTheLimit) {
+    const Bytes sound = audio(3000, 2);
+    const Bytes old_tag = ape_tag({.item_bytes = 400, .fill = 'o'});  // straddles the limit
+    const Bytes longer = ape_tag({.item_bytes = 900, .fill = 'l'});
+    const Bytes shorter = id3v1_tag("Short");
+    ScratchFolder folder;
+    write_file(folder / "grow.ape", sound + longer);
+    write_file(folder / "shrink.ape", sound + shorter);
+    write_file(folder / "grow.mp3", sound + old_tag);
+    write_file(folder / "shrink.mp3", sound + old_tag);
+    ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, RunOptions{.file_size_limit = sound.size() + 200});
+    EXPECT_EQ(run.output, kBannerText + entry("grow.mp3", "error updating tag!\n") +
+                              entry("shrink.mp3", "updated tag from shrink.ape\n"));
+    EXPECT_EQ(read_file(folder / "grow.mp3"), sound + old_tag);
+    EXPECT_EQ(read_file(folder / "shrink.mp3"), sound + shorter);
+}
+
 }  // namespace
 }  // namespace kestrane
