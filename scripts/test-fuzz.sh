@@ -15,8 +15,12 @@ rm -rf seeds corpus
 python3 ../../tests/fuzz/make_seeds.py seeds
 mkdir corpus
 seconds=${KESTRANE_FUZZ_SECONDS:-60}
+# The target's scratch files live in memory when /dev/shm is there, and go
+# even when a crash ends the target before it can remove them.
+scratch=$(mktemp -d /dev/shm/kestrane-fuzz.XXXXXX 2>/dev/null || mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 echo "== fuzzing for $seconds s ($(ls seeds | wc -l) seeds)"
-if ! ./tests/fuzz/kestrane_copy_tag_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
+if ! TMPDIR=$scratch ./tests/fuzz/kestrane_copy_tag_fuzzer -max_total_time="$seconds" -print_final_stats=1 \
     -dict=../../tests/fuzz/tags.dict -artifact_prefix="$PWD/" corpus seeds >fuzz.log 2>&1; then
   tail -n 60 fuzz.log
   echo "!! the fuzz target found a fault; the input is in $PWD (crash-*, leak-*, ...)"
