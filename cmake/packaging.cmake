@@ -32,13 +32,11 @@ set(CPACK_PACKAGE_NAME kestrane)
 set(CPACK_PACKAGE_VENDOR "the Kestrane developers")
 set(CPACK_PACKAGE_CONTACT "${KESTRANE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "copy APEv2 and ID3v1 tags between audio files in batch")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrane copies the tag stored at the end of audio files (an APEv2 tag or an\n"
-    "ID3v1 tag) from input files to output files, byte for byte: one input to one\n"
-    "output, one input to many outputs, or many inputs to the outputs of the same\n"
-    "base name. It reads and writes only the ends of files; audio data is never\n"
-    "changed.")
-string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_DESCRIPTION "Kestrane copies the tag stored at the end of audio files (an APEv2 tag or an
+ID3v1 tag) from input files to output files, byte for byte: one input to one
+output, one input to many outputs, or many inputs to the outputs of the same
+base name. It reads and writes only the ends of files; audio data is never
+changed.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_STRIP_FILES ON)
