@@ -40,6 +40,7 @@ bool is_console(HANDLE handle) {
 
 // Standard output is a text stream ("\n" goes out as CR LF): unbuffered on
 // a console, so every line shows at once, else in blocks of 512 bytes.
+// (_isatty also holds for devices such as NUL, where it makes no difference.)
 void init_output() {
     _setmode(_fileno(stdout), _O_TEXT);
     if (is_console(::GetStdHandle(STD_OUTPUT_HANDLE)) || _isatty(_fileno(stdout))) {
