@@ -1,0 +1,27 @@
+// Directory listing on Windows: the system's own matching of '*' and '?'
+// (letter case ignored, short 8.3 aliases included), in the order the
+// system returns the entries.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+namespace kestrane::platform {
+namespace {
+
+constexpr DWORD kSkippedAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+}  // namespace
+
+std::vector<std::string> list_matching_files(const std::string& specification) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = ::FindFirstFileA(specification.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if ((entry.dwFileAttributes & kSkippedAttributes) == 0) names.emplace_back(entry.cFileName);
+    } while (::FindNextFileA(search, &entry));
+    ::FindClose(search);
+    return names;
+}
+
+}  // namespace kestrane::platform

@@ -1,0 +1,292 @@
+// The Windows kestrane.exe run under wine, the way a Windows user runs it:
+// Windows-form arguments and paths, '/' options, wildcards left to the tool.
+// Every test compares the complete standard output (text mode, so each line
+// ends in CR LF) and the bytes of the files afterwards.
+//
+// Wine maps drive Z: to the Linux root, so a scratch folder /tmp/x is
+// Z:\tmp\x to the tool, and the folder a test runs in is its current
+// directory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <utility>
+
+#include "support/run_tool.h"
+#include "support/sample_files.h"
+
+namespace kestrane {
+namespace {
+
+using namespace kestrane::testing;
+namespace fs = std::filesystem;
+
+// What a Windows program writes to redirected standard output for text.
+std::string crlf(std::string_view text) {
+    std::string lines;
+    for (char c : text) {
+        if (c == '\n') lines += '\r';
+        lines += c;
+    }
+    return lines;
+}
+
+const std::string kBanner = kBannerText;
+const std::string kUsage = kUsageText;
+
+std::string entry(const std::string& output_path, const std::string& outcome) {
+    return "\n" + output_path + ":\n" + outcome;
+}
+
+// The folder as the tool sees it: on drive Z:, with backslashes.
+std::string windows_path(const fs::path& path) {
+    std::string text = "Z:" + fs::absolute(path).string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+}
+
+// Runs the tool in the folder and gives its standard output as it came.
+std::string report(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+    ToolRun run = run_tool(folder.path, arguments);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.errors, "");
+    return run.output;
+}
+
+std::string shell_quoted(std::string_view text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// Sets Windows file attributes (letters r, h, s) through the Windows API,
+// all in one wine process.
+void set_attributes(const ScratchFolder& folder, const std::vector<std::pair<std::string, std::string>>& changes) {
+    std::string command = "cd " + shell_quoted(folder.path.string()) + " && " + shell_quoted(KESTRANE_WINE) + " " +
+                          shell_quoted(KESTRANE_SET_FILE_ATTRIBUTES_EXE);
+    for (const auto& [letters, name] : changes) command += " " + letters + " " + shell_quoted(name);
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::map<std::string, Bytes> snapshot(const fs::path& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+        if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = read_file(item.path());
+    }
+    return files;
+}
+
+const Bytes kApeTag = ape_tag({.item_bytes = 90, .fill = 'a'});
+const Bytes kId3Tag = id3v1_tag("Input title");
+const Bytes kOldApe = ape_tag({.item_bytes = 400, .fill = 'o'});
+const Bytes kOldId3 = id3v1_tag("Old title");
+const Bytes kAudio = audio(2000, 3);
+
+TEST(CommandLine, SlashQuestionMarkIsAnIllegalOptionNotHelp) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "out.mp3", kAudio);
+    const std::string refused = kBanner + "illegal option: ? !\n\n" + kUsage;
+    EXPECT_EQ(report(folder, {"/?"}), crlf(refused));
+    EXPECT_EQ(report(folder, {"/?", "in.ape", "out.mp3"}), crlf(refused));
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+}
+
+TEST(CommandLine, OptionsStartWithSlashOrDashInEitherCase) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "tagged.mp3", kAudio + kOldId3);
+    write_file(folder / "untagged.mp3", kAudio);
+    EXPECT_EQ(report(folder, {"/a", "in.ape", "tagged"}),
+              crlf(kBanner + entry("tagged.mp3", "file tagged.mp3 already has valid tag!\n")));
+    EXPECT_EQ(report(folder, {"/U", "in.ape", "untagged.mp3"}),
+              crlf(kBanner + entry("untagged.mp3", "file untagged.mp3 does not have a valid tag!\n")));
+    EXPECT_EQ(read_file(folder / "tagged.mp3"), kAudio + kOldId3);
+    EXPECT_EQ(read_file(folder / "untagged.mp3"), kAudio);
+    // the last mode letter wins, wherever the options stand
+    EXPECT_EQ(report(folder, {"in.ape", "/u", "untagged.mp3", "-A"}),
+              crlf(kBanner + entry("untagged.mp3", "appended tag from in.ape\n")));
+    EXPECT_EQ(read_file(folder / "untagged.mp3"), kAudio + kApeTag);
+}
+
+TEST(CommandLine, ExtraArgumentsAreReportedAndIgnored) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kId3Tag);
+    write_file(folder / "out.mp3", kAudio + kOldApe);
+    EXPECT_EQ(report(folder, {"in.ape", "out.mp3", "extra", "*.wav"}),
+              crlf(kBanner + "argument ignored: extra\nargument ignored: *.wav\n" +
+                   entry("out.mp3", "updated tag from in.ape\n")));
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio + kId3Tag);
+}
+
+TEST(Batch, BackslashDirectoriesAndWildcardsPairByBaseName) {
+    ScratchFolder folder;
+    fs::create_directory(folder / "in");
+    fs::create_directory(folder / "out");
+    write_file(folder / "in" / "a.live.ape", kAudio + kApeTag);
+    write_file(folder / "in" / "b.ape", kAudio + kId3Tag);
+    write_file(folder / "in" / "c.ape", kAudio);
+    write_file(folder / "out" / "a.mp3", kAudio + kOldId3);
+    write_file(folder / "out" / "b.mp3", kAudio + kOldApe);
+    write_file(folder / "out" / "c.mp3", kAudio);
+    write_file(folder / "out" / "d.mp3", kAudio);
+    auto before = snapshot(folder.path);
+
+    EXPECT_EQ(report(folder, {"in\\*.ape", "out\\*.mp3"}),
+              crlf(kBanner + entry("out\\a.mp3", "updated tag from in\\a.live.ape\n") +
+                   entry("out\\b.mp3", "updated tag from in\\b.ape\n") +
+                   entry("out\\c.mp3", "file in\\c.ape does not have valid tag!\n") +
+                   entry("out\\d.mp3", "no matching input file!\n")));
+    auto after = snapshot(folder.path);
+    EXPECT_EQ(after["out/a.mp3"], kAudio + kApeTag);
+    EXPECT_EQ(after["out/b.mp3"], kAudio + kId3Tag);
+    EXPECT_EQ(after["out/c.mp3"], before["out/c.mp3"]);
+    EXPECT_EQ(after["out/d.mp3"], before["out/d.mp3"]);
+
+    // '/' separates directories too, and their part is kept in the paths
+    EXPECT_EQ(report(folder, {"-u", "in/*.ape", "out/?.*"}),
+              crlf(kBanner + entry("out/a.mp3", "updated tag from in/a.live.ape\n") +
+                   entry("out/b.mp3", "updated tag from in/b.ape\n") +
+                   entry("out/c.mp3", "file in/c.ape does not have valid tag!\n") +
+                   entry("out/d.mp3", "no matching input file!\n")));
+    EXPECT_EQ(snapshot(folder.path), after);
+}
+
+TEST(Batch, DriveLetterPathsKeepTheirDirectory) {
+    ScratchFolder folder;
+    fs::create_directory(folder / "in");
+    fs::create_directory(folder / "out");
+    write_file(folder / "in" / "song.ape", kAudio + kApeTag);
+    write_file(folder / "in" / "other.ape", kAudio + kId3Tag);
+    write_file(folder / "out" / "x.mp3", kAudio);
+    write_file(folder / "out" / "y.mp3", kAudio + kOldApe);
+    const std::string in = windows_path(folder / "in") + "\\";
+    const std::string out = windows_path(folder / "out") + "\\";
+    // one input serves every output whatever its name
+    EXPECT_EQ(report(folder, {in + "song.ape", out + "*"}),
+              crlf(kBanner + entry(out + "x.mp3", "appended tag from " + in + "song.ape\n") +
+                   entry(out + "y.mp3", "updated tag from " + in + "song.ape\n")));
+    EXPECT_EQ(read_file(folder / "out" / "x.mp3"), kAudio + kApeTag);
+    EXPECT_EQ(read_file(folder / "out" / "y.mp3"), kAudio + kApeTag);
+    // a drive with no directory: relative to that drive's current directory
+    EXPECT_EQ(report(folder, {"Z:in\\other", "out\\y"}),
+              crlf(kBanner + "file Z:in\\other.mp3 not found!\n"));
+    write_file(folder / "top.mp3", kAudio);
+    EXPECT_EQ(report(folder, {"Z:in\\other.ape", "Z:*"}),
+              crlf(kBanner + entry("Z:top.mp3", "appended tag from Z:in\\other.ape\n")));
+    EXPECT_EQ(read_file(folder / "top.mp3"), kAudio + kId3Tag);
+}
+
+TEST(Batch, NotFoundMessagesShowTheDefaultExtension) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "out.mp3", kAudio);
+    EXPECT_EQ(report(folder, {"nosuch", "*.mp3"}), crlf(kBanner + "file nosuch.mp3 not found!\n"));
+    EXPECT_EQ(report(folder, {"in.ape", "sub\\out"}), crlf(kBanner + "file sub\\out.mp3 not found!\n"));
+    EXPECT_EQ(report(folder, {"missing\\*.ape", "*"}), crlf(kBanner + "no input files found!\n"));
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+}
+
+TEST(Copy, TheSameFileAsInputAndOutputIsASharingViolation) {
+    ScratchFolder folder;
+    write_file(folder / "a.mp3", kAudio + kApeTag);
+    write_file(folder / "b.mp3", kAudio);
+    const std::string refused = "can't open output file, may be write protected!\n";
+    EXPECT_EQ(report(folder, {"a.mp3", "*.mp3"}),
+              crlf(kBanner + entry("a.mp3", refused) + entry("b.mp3", "appended tag from a.mp3\n")));
+    // the listed name is the one on disk; the directory part is as typed
+    std::string other_name = windows_path(folder.path) + "\\.\\A.MP3";
+    EXPECT_EQ(report(folder, {"a.mp3", other_name}),
+              crlf(kBanner + entry(windows_path(folder.path) + "\\.\\a.mp3", refused)));
+    EXPECT_EQ(read_file(folder / "a.mp3"), kAudio + kApeTag);
+    EXPECT_EQ(read_file(folder / "b.mp3"), kAudio + kApeTag);
+}
+
+TEST(Copy, ReadOnlyOutputsAreRefusedHiddenAndSystemOnesNotListed) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    for (const char* name : {"hidden.mp3", "plain.mp3", "readonly.mp3", "system.mp3", "both.mp3"}) {
+        write_file(folder / name, kAudio + kOldId3);
+    }
+    set_attributes(folder, {{"r", "in.ape"},
+                            {"h", "hidden.mp3"},
+                            {"r", "readonly.mp3"},
+                            {"s", "system.mp3"},
+                            {"rh", "both.mp3"}});
+    auto before = snapshot(folder.path);
+    // A read-only input is fine. Wine running as root would open a
+    // read-only output for writing; the tool refuses it as Windows does.
+    EXPECT_EQ(report(folder, {"in.ape", "*.mp3"}),
+              crlf(kBanner + entry("plain.mp3", "updated tag from in.ape\n") +
+                   entry("readonly.mp3", "can't open output file, may be write protected!\n")));
+    EXPECT_EQ(report(folder, {"in.ape", "hidden"}), crlf(kBanner + "file hidden.mp3 not found!\n"));
+    auto after = snapshot(folder.path);
+    EXPECT_EQ(after["plain.mp3"], kAudio + kApeTag);
+    after["plain.mp3"] = before["plain.mp3"];
+    EXPECT_EQ(after, before);
+}
+
+TEST(Listing, TheSystemMatchesWildcardsAndQuotedNamesStayWhole) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kId3Tag);
+    for (const char* name : {"a b.mp3", "Song [Live].MP3", "x.mp3x", "y.mp3.bak"}) write_file(folder / name, kAudio);
+    fs::create_directory(folder / "dir.mp3");
+    // Entries come in the system's order. "x.mp3x" has the short alias
+    // X~....MP3, through which "*.mp3" matches it, as on a Windows volume
+    // with short names (a volume without them would not list it).
+    EXPECT_EQ(report(folder, {"in.ape", "*.mp3"}),
+              crlf(kBanner + entry("a b.mp3", "appended tag from in.ape\n") +
+                   entry("Song [Live].MP3", "appended tag from in.ape\n") +
+                   entry("x.mp3x", "appended tag from in.ape\n")));
+    EXPECT_EQ(report(folder, {"in.ape", "a b", "song [live].mp3"}),
+              crlf(kBanner + "argument ignored: song [live].mp3\n" + entry("a b.mp3", "updated tag from in.ape\n")));
+    EXPECT_EQ(read_file(folder / "y.mp3.bak"), kAudio);
+    EXPECT_EQ(read_file(folder / "a b.mp3"), kAudio + kId3Tag);
+}
+
+// Files past 4 GiB (sparse, so they take no room): the tag is found and
+// written at its 64-bit position.
+TEST(Copy, FilesBeyondFourGibibytes) {
+    ScratchFolder folder;
+    constexpr std::uintmax_t kFront = (std::uintmax_t{1} << 32) + 1000;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    for (const char* name : {"big1.mp3", "big2.mp3"}) {
+        write_file(folder / name, {});
+        fs::resize_file(folder / name, kFront);
+    }
+    std::ofstream(folder / "big1.mp3", std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(kOldId3.data()), static_cast<std::streamsize>(kOldId3.size()));
+    EXPECT_EQ(report(folder, {"in.ape", "big*"}),
+              crlf(kBanner + entry("big1.mp3", "updated tag from in.ape\n") +
+                   entry("big2.mp3", "appended tag from in.ape\n")));
+    for (const char* name : {"big1.mp3", "big2.mp3"}) {
+        ASSERT_EQ(fs::file_size(folder / name), kFront + kApeTag.size()) << name;
+        std::ifstream file(folder / name, std::ios::binary);
+        Bytes end(kApeTag.size() + 8);
+        file.seekg(static_cast<std::streamoff>(kFront - 8));
+        file.read(reinterpret_cast<char*>(end.data()), static_cast<std::streamsize>(end.size()));
+        EXPECT_EQ(end, Bytes(8, 0) + kApeTag) << name;
+    }
+}
+
+// A lowered file-size limit (inherited by wine from the Linux side) makes
+// the tag write fail partway; the output must come back exactly as it was.
+TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
+    ScratchFolder folder;
+    Bytes big_tag = ape_tag({.item_bytes = 6000, .fill = 'b'});
+    write_file(folder / "in.ape", kAudio + big_tag);
+    write_file(folder / "update.mp3", kAudio + kOldApe);
+    write_file(folder / "append.mp3", kAudio);
+    auto before = snapshot(folder.path);
+    ToolRun run = run_tool(folder.path, {"in.ape", "*.mp3"}, {.file_size_limit = kAudio.size() + 1024});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, crlf(kBanner + entry("append.mp3", "error appending tag!\n") +
+                               entry("update.mp3", "error updating tag!\n")));
+    EXPECT_EQ(snapshot(folder.path), before);
+}
+
+}  // namespace
+}  // namespace kestrane
