@@ -14,34 +14,6 @@ namespace {
 using namespace kestrane::testing;
 namespace fs = std::filesystem;
 
-// One heading and its outcome line, as the report prints them.
-std::string entry(const std::string& output_path, const std::string& outcome) {
-    return "\n" + output_path + ":\n" + outcome;
-}
-
-// Every regular file under the folder with its bytes.
-std::map<std::string, Bytes> snapshot(const fs::path& folder) {
-    std::map<std::string, Bytes> files;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        if (item.is_regular_file() && !item.is_symlink()) {
-            files[fs::relative(item.path(), folder).string()] = read_file(item.path());
-        }
-    }
-    return files;
-}
-
-ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
-    ToolRun run = run_tool(folder.path, arguments);
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.errors, "");
-    return run;
-}
-
-const Bytes kApeTag = ape_tag({.item_bytes = 90, .fill = 'a'});
-const Bytes kId3Tag = id3v1_tag("Input title");
-const Bytes kOldApe = ape_tag({.item_bytes = 400, .fill = 'o'});
-const Bytes kOldId3 = id3v1_tag("Old title");
-const Bytes kAudio = audio(2000, 3);
 const std::size_t kMaxItemBytes = 0x100000 - 1 - 32;  // the largest tag the tool accepts
 
 TEST(CommandLine, WithoutTwoSpecificationsPrintsTheUsage) {

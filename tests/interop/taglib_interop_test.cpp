@@ -260,10 +260,6 @@ AudioFacts audio_facts_of(const fs::path& path) {
     return audio_facts(file);
 }
 
-std::string entry(const std::string& output_path, const std::string& outcome) {
-    return "\n" + output_path + ":\n" + outcome;
-}
-
 const char* mode_name(Mode mode) {
     return mode == Mode::append_only ? "-a" : mode == Mode::update_only ? "-u" : "default";
 }

@@ -17,17 +17,6 @@ namespace {
 using namespace kestrane::testing;
 namespace fs = std::filesystem;
 
-std::string entry(const std::string& output_path, const std::string& outcome) {
-    return "\n" + output_path + ":\n" + outcome;
-}
-
-ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
-    ToolRun run = run_tool(folder.path, arguments);
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_EQ(run.errors, "");
-    return run;
-}
-
 const Bytes kSound = audio(1200, 7);
 const Bytes kGoodTag = ape_tag({.item_bytes = 77, .fill = 'g'});
 

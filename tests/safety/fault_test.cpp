@@ -20,10 +20,6 @@ namespace {
 using namespace kestrane::testing;
 namespace fs = std::filesystem;
 
-std::string entry(const std::string& output_path, const std::string& outcome) {
-    return "\n" + output_path + ":\n" + outcome;
-}
-
 // A tmpfs of the given size mounted on a new folder, unmounted again when
 // the value ends. Mounting needs root (CAP_SYS_ADMIN); why_not says what
 // went wrong otherwise.

@@ -19,10 +19,6 @@ using namespace kestrane::testing;
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-std::string entry(const std::string& output_path, const std::string& outcome) {
-    return "\n" + output_path + ":\n" + outcome;
-}
-
 void make_fifo(const fs::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0666), 0) << path; }
 
 // A FIFO with no peer would block a plain open for ever; the open functions

@@ -1,5 +1,7 @@
 #include "support/run_tool.h"
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -44,6 +46,17 @@ const char* const kUsageText =
     "\n"
     " License: Kestrane is released under the MIT License: use, copy, modify and\n"
     "          share it freely, keeping the copyright notice; see LICENSE.\n";
+
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+    ToolRun run = run_tool(folder.path, arguments);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.errors, "");
+    return run;
+}
+
+std::string entry(const std::string& output_path, const std::string& outcome) {
+    return "\n" + output_path + ":\n" + outcome;
+}
 
 std::string tool_path() {
     const char* from_environment = std::getenv("KESTRANE_EXE");

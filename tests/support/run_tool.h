@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/sample_files.h"
+
 namespace kestrane::testing {
 
 struct ToolRun {
@@ -26,6 +28,13 @@ std::string tool_path();
 
 ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                  const RunOptions& options = {});
+
+// Runs the tool and expects it to end normally with status 0 and nothing
+// on standard error.
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments);
+
+// One heading and its outcome line, as the report prints them.
+std::string entry(const std::string& output_path, const std::string& outcome);
 
 // The banner every run prints first.
 extern const char* const kBannerText;

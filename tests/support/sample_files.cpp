@@ -50,6 +50,16 @@ Bytes read_file(const std::filesystem::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::map<std::string, Bytes> snapshot(const std::filesystem::path& folder) {
+    std::map<std::string, Bytes> files;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
+        if (item.is_regular_file() && !item.is_symlink()) {
+            files[std::filesystem::relative(item.path(), folder).string()] = read_file(item.path());
+        }
+    }
+    return files;
+}
+
 Bytes operator+(Bytes first, const Bytes& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;

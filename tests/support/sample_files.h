@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,5 +47,16 @@ Bytes ape_tag(const ApeTagSpec& spec = {});
 
 // A 128-byte ID3v1 block with the title filled in.
 Bytes id3v1_tag(std::string_view title, std::string_view marker = "TAG");
+
+// Every regular file under the folder (symlinks not followed) with its bytes.
+std::map<std::string, Bytes> snapshot(const std::filesystem::path& folder);
+
+// Samples most end-to-end cases are made of: input tags of both kinds,
+// old output tags, and audio.
+inline const Bytes kApeTag = ape_tag({.item_bytes = 90, .fill = 'a'});
+inline const Bytes kId3Tag = id3v1_tag("Input title");
+inline const Bytes kOldApe = ape_tag({.item_bytes = 400, .fill = 'o'});
+inline const Bytes kOldId3 = id3v1_tag("Old title");
+inline const Bytes kAudio = audio(2000, 3);
 
 }  // namespace kestrane::testing

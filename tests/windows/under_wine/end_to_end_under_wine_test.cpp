@@ -37,10 +37,6 @@ std::string crlf(std::string_view text) {
 const std::string kBanner = kBannerText;
 const std::string kUsage = kUsageText;
 
-std::string entry(const std::string& output_path, const std::string& outcome) {
-    return "\n" + output_path + ":\n" + outcome;
-}
-
 // The folder as the tool sees it: on drive Z:, with backslashes.
 std::string windows_path(const fs::path& path) {
     std::string text = "Z:" + fs::absolute(path).string();
@@ -71,19 +67,6 @@ void set_attributes(const ScratchFolder& folder, const std::vector<std::pair<std
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-std::map<std::string, Bytes> snapshot(const fs::path& folder) {
-    std::map<std::string, Bytes> files;
-    for (const auto& item : fs::recursive_directory_iterator(folder)) {
-        if (item.is_regular_file()) files[fs::relative(item.path(), folder).string()] = read_file(item.path());
-    }
-    return files;
-}
-
-const Bytes kApeTag = ape_tag({.item_bytes = 90, .fill = 'a'});
-const Bytes kId3Tag = id3v1_tag("Input title");
-const Bytes kOldApe = ape_tag({.item_bytes = 400, .fill = 'o'});
-const Bytes kOldId3 = id3v1_tag("Old title");
-const Bytes kAudio = audio(2000, 3);
 
 TEST(CommandLine, SlashQuestionMarkIsAnIllegalOptionNotHelp) {
     ScratchFolder folder;
