@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Makes a folder of input/output pairs for timing a batch run of kestrane.
+
+    make_pairs.py N DIR [--audio-bytes B] [--sparse-gib G] [--seed S]
+
+DIR (created, must not hold pairs already) gets, for i in 0..N-1:
+  tNNNNNN.ape  an input: a little audio, then its tag. Every fifth input
+               ends in an ID3v1 block, the others in an APEv2 tag with a
+               header (250 to 700 bytes of items).
+  tNNNNNN.mp3  an output: B bytes of audio (default 4096). Odd-numbered
+               outputs already end in a tag (i % 4 == 1: APEv2 of 150 to
+               1000 bytes of items, so an update both grows and shrinks
+               files; i % 4 == 3: ID3v1), even-numbered ones end in audio.
+  .pairs.json  the parameters, from which check_pairs.py rebuilds what every
+               file must hold (hidden, so the tool and the floor skip it).
+
+With --sparse-gib G every output is a sparse file of G GiB: a hole, then the
+B bytes of audio, then its old tag if it has one. Only the end holds data, so
+a folder of 4 GiB outputs costs little disk.
+
+The content depends only on the parameters.
+"""
+import argparse
+import json
+import os
+import random
+import struct
+import sys
+
+PARAMS_FILE = ".pairs.json"
+GIB = 1 << 30
+WORDS = ("amber basalt cedar delta ember fjord granite harbor island juniper "
+         "kestrel lantern meadow nectar orchard pebble quartz raven saffron "
+         "thistle umber valley willow yarrow zephyr").split()
+
+
+def name_of(i):
+    return f"t{i:06d}"
+
+
+def text(rng, count):
+    return " ".join(rng.choice(WORDS) for _ in range(count)).title()
+
+
+def ape_item(key, value):
+    return struct.pack("<II", len(value), 0) + key.encode("ascii") + b"\0" + value
+
+
+def ape_tag(rng, least, most):
+    """An APEv2 tag with header; its item bytes number between least and most."""
+    items = [ape_item("Title", text(rng, rng.randint(1, 5)).encode()),
+             ape_item("Artist", text(rng, rng.randint(1, 3)).encode()),
+             ape_item("Track", str(rng.randint(1, 30)).encode())]
+    used = sum(len(item) for item in items)
+    comment_overhead = len(ape_item("Comment", b""))
+    wanted = max(1, rng.randint(least, most) - used - comment_overhead)
+    comment = (text(rng, 12) + " ") * (wanted // 40 + 1)
+    items.append(ape_item("Comment", comment[:wanted].encode()))
+    body = b"".join(items)
+    size = len(body) + 32
+
+    def frame(flags):
+        return b"APETAGEX" + struct.pack("<IIII", 2000, size, len(items), flags) + bytes(8)
+
+    return frame(0xA0000000) + body + frame(0x80000000)
+
+
+def id3v1_tag(rng):
+    def field(value, length):
+        return value.encode()[:length].ljust(length, b"\0")
+    return (b"TAG" + field(text(rng, 3), 30) + field(text(rng, 2), 30) + field(text(rng, 2), 30)
+            + str(rng.randint(1960, 2026)).encode() + field(text(rng, 3), 28)
+            + b"\0" + bytes([rng.randint(1, 30), rng.randint(0, 120)]))
+
+
+def audio(rng, length):
+    """Random bytes that cannot be taken for the end of a tag."""
+    data = bytearray(rng.randbytes(length))
+    if length >= 128 and data[-128:-125] == b"TAG":
+        data[-128] ^= 0xFF
+    if length >= 32 and data[-32:-24] == b"APETAGEX":
+        data[-32] ^= 0xFF
+    return bytes(data)
+
+
+def pair(params, i):
+    """What pair i holds before a run: (input bytes, input tag, output audio
+    that has data, output's old tag). Sparse outputs have a hole before the
+    audio that has data."""
+    rng = random.Random(params["seed"] * 7_368_787 + i)
+    input_tag = id3v1_tag(rng) if i % 5 == 0 else ape_tag(rng, 250, 700)
+    input_bytes = audio(rng, rng.randint(300, 900)) + input_tag
+    output_audio = audio(rng, params["audio_bytes"])
+    old_tag = b""
+    if i % 4 == 1:
+        old_tag = ape_tag(rng, 150, 1000)
+    elif i % 4 == 3:
+        old_tag = id3v1_tag(rng)
+    return input_bytes, input_tag, output_audio, old_tag
+
+
+def audio_length(params, output_audio, old_tag):
+    """Length of an output's audio, hole included."""
+    if params["sparse_gib"] > 0:
+        return int(params["sparse_gib"] * GIB) - len(old_tag)
+    return len(output_audio)
+
+
+def write_output(path, params, output_audio, old_tag):
+    """Writes the output as it is before a run, over whatever it holds."""
+    length = audio_length(params, output_audio, old_tag)
+    fd = os.open(path, os.O_WRONLY | os.O_CREAT, 0o644)
+    try:
+        os.pwrite(fd, output_audio + old_tag, length - len(output_audio))
+        os.ftruncate(fd, length + len(old_tag))
+    finally:
+        os.close(fd)
+
+
+def make(count, folder, audio_bytes=4096, sparse_gib=0.0, seed=1):
+    params = {"count": count, "audio_bytes": audio_bytes, "sparse_gib": sparse_gib, "seed": seed}
+    if sparse_gib > 0 and int(sparse_gib * GIB) < audio_bytes + 2048:
+        sys.exit("make_pairs.py: --sparse-gib too small for the audio and a tag")
+    os.makedirs(folder, exist_ok=True)
+    for i in range(count):
+        input_bytes, _, output_audio, old_tag = pair(params, i)
+        with open(os.path.join(folder, name_of(i) + ".ape"), "xb") as f:
+            f.write(input_bytes)
+        output_path = os.path.join(folder, name_of(i) + ".mp3")
+        write_output(output_path, params, output_audio, old_tag)
+        if i == 0 and sparse_gib > 0 and os.stat(output_path).st_blocks * 512 > 64 << 20:
+            os.remove(output_path)
+            sys.exit(f"make_pairs.py: {folder} holds no sparse files: not writing {sparse_gib} GiB each")
+    with open(os.path.join(folder, PARAMS_FILE), "w") as f:
+        json.dump(params, f)
+
+
+def restore_outputs(folder):
+    """Puts every output of a folder made by make() back as it was made
+    (cheaper than making the folder anew; a run never changes inputs)."""
+    with open(os.path.join(folder, PARAMS_FILE)) as f:
+        params = json.load(f)
+    for i in range(params["count"]):
+        _, _, output_audio, old_tag = pair(params, i)
+        write_output(os.path.join(folder, name_of(i) + ".mp3"), params, output_audio, old_tag)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("count", type=int, metavar="N")
+    parser.add_argument("folder", metavar="DIR")
+    parser.add_argument("--audio-bytes", type=int, default=4096)
+    parser.add_argument("--sparse-gib", type=float, default=0.0)
+    parser.add_argument("--seed", type=int, default=1)
+    args = parser.parse_args()
+    if not 0 < args.count <= 999_999:
+        sys.exit("make_pairs.py: N must be 1 to 999999")
+    if args.audio_bytes < 128:
+        sys.exit("make_pairs.py: --audio-bytes must be at least 128")
+    make(args.count, args.folder, args.audio_bytes, args.sparse_gib, args.seed)
+
+
+if __name__ == "__main__":
+    main()
