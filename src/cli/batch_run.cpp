@@ -60,8 +60,7 @@ int run(std::span<const std::string_view> arguments) {
 
     std::string input_specification = with_default_extension(command_line.input_specification);
     std::string output_specification = with_default_extension(command_line.output_specification);
-    std::vector<std::string> input_names = platform::list_matching_files(input_specification);
-    std::vector<std::string> output_names = platform::list_matching_files(output_specification);
+    auto [input_names, output_names] = platform::list_matching_files(input_specification, output_specification);
     if (input_names.empty()) {
         report_nothing_found(input_specification, "no input files found!\n");
         return 0;

@@ -48,6 +48,15 @@ void close_file(OpenFile& file);
 // Empty when nothing matches or the directory can't be read.
 std::vector<std::string> list_matching_files(const std::string& specification);
 
+// The names matching each of two specifications, exactly as two calls of
+// list_matching_files give them; a directory both name is read only once.
+struct MatchingFiles {
+    std::vector<std::string> first;
+    std::vector<std::string> second;
+};
+MatchingFiles list_matching_files(const std::string& first_specification,
+                                  const std::string& second_specification);
+
 // Sets up standard output (buffering, line ends) and the process for a run.
 void init_output();
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
+#include <span>
 #include <sys/stat.h>
 
 namespace kestrane::platform {
@@ -48,24 +50,63 @@ bool is_regular_file(DIR* directory, const dirent* entry) {
     return ::fstatat(::dirfd(directory), entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode);
 }
 
-}  // namespace
+// The names one specification collects while its directory is read.
+struct Listing {
+    std::string_view pattern;
+    std::vector<std::string>& names;
+};
 
-std::vector<std::string> list_matching_files(const std::string& specification) {
+std::string directory_of(const std::string& specification) {
     std::size_t slash = specification.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : specification.substr(0, slash + 1);
-    std::string_view pattern = std::string_view(specification).substr(slash == std::string::npos ? 0 : slash + 1);
+    return slash == std::string::npos ? "." : specification.substr(0, slash + 1);
+}
 
-    std::vector<std::string> names;
+std::string_view pattern_of(const std::string& specification) {
+    std::size_t slash = specification.rfind('/');
+    return std::string_view(specification).substr(slash == std::string::npos ? 0 : slash + 1);
+}
+
+// Reads the directory once, giving each listing the regular, non-hidden
+// entries its pattern matches, sorted by byte order.
+void read_directory(const std::string& folder, std::span<Listing> listings) {
     DIR* directory = ::opendir(folder.c_str());
-    if (directory == nullptr) return names;
+    if (directory == nullptr) return;
     while (const dirent* entry = ::readdir(directory)) {
         std::string_view name = entry->d_name;
         if (name.empty() || name.front() == '.') continue;
-        if (matches(pattern, name) && is_regular_file(directory, entry)) names.emplace_back(name);
+        std::optional<bool> regular;  // asked at most once, and only for a match
+        for (Listing& listing : listings) {
+            if (!matches(listing.pattern, name)) continue;
+            if (!regular) regular = is_regular_file(directory, entry);
+            if (*regular) listing.names.emplace_back(name);
+        }
     }
     ::closedir(directory);
-    std::sort(names.begin(), names.end());
+    for (Listing& listing : listings) std::sort(listing.names.begin(), listing.names.end());
+}
+
+}  // namespace
+
+std::vector<std::string> list_matching_files(const std::string& specification) {
+    std::vector<std::string> names;
+    Listing listing{pattern_of(specification), names};
+    read_directory(directory_of(specification), std::span(&listing, 1));
     return names;
+}
+
+MatchingFiles list_matching_files(const std::string& first_specification,
+                                  const std::string& second_specification) {
+    MatchingFiles files;
+    std::string folder = directory_of(first_specification);
+    if (folder != directory_of(second_specification)) {
+        files.first = list_matching_files(first_specification);
+        files.second = list_matching_files(second_specification);
+        return files;
+    }
+    Listing listings[] = {{pattern_of(first_specification), files.first},
+                          {pattern_of(second_specification), files.second}};
+    read_directory(folder, listings);
+    return files;
 }
 
 }  // namespace kestrane::platform

@@ -24,4 +24,9 @@ std::vector<std::string> list_matching_files(const std::string& specification) {
     return names;
 }
 
+MatchingFiles list_matching_files(const std::string& first_specification,
+                                  const std::string& second_specification) {
+    return {list_matching_files(first_specification), list_matching_files(second_specification)};
+}
+
 }  // namespace kestrane::platform
