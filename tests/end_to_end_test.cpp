@@ -241,6 +241,22 @@ TEST(Listing, MatchesNamesAsAWindowsUserExpects) {
     EXPECT_EQ(run_in(folder, {"in.ape", "?.mp3"}).output, kBannerText + entry("b.MP3", "updated tag from in.ape\n"));
 }
 
+// Files past 4 GiB (sparse, so they take no room) work like any other: only
+// their ends are read and written, at 64-bit positions.
+TEST(Copy, FilesBeyondFourGibibytes) {
+    ScratchFolder folder;
+    const std::uintmax_t front = (std::uintmax_t{1} << 32) + 1000;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_sparse_file(folder / "big1.mp3", front, kOldApe);
+    write_sparse_file(folder / "big2.mp3", front, {});
+    EXPECT_EQ(run_in(folder, {"in.ape", "big*"}).output, kBannerText + entry("big1.mp3", "updated tag from in.ape\n") +
+                                                             entry("big2.mp3", "appended tag from in.ape\n"));
+    for (const char* name : {"big1.mp3", "big2.mp3"}) {
+        EXPECT_EQ(fs::file_size(folder / name), front + kApeTag.size()) << name;
+        EXPECT_EQ(read_file_end(folder / name, kApeTag.size() + 8), Bytes(8, 0) + kApeTag) << name;
+    }
+}
+
 // A lowered file-size limit makes the tag write fail partway; the output
 // must come back exactly as it was.
 TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {

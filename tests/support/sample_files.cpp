@@ -60,6 +60,22 @@ std::map<std::string, Bytes> snapshot(const std::filesystem::path& folder) {
     return files;
 }
 
+Bytes read_file_end(const std::filesystem::path& path, std::size_t count) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(-static_cast<std::streamoff>(count), std::ios::end);
+    Bytes bytes(count);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(count));
+    if (!in) throw std::runtime_error("cannot read the end of " + path.string());
+    return bytes;
+}
+
+void write_sparse_file(const std::filesystem::path& path, std::uintmax_t zeros, const Bytes& tail) {
+    write_file(path, {});
+    std::filesystem::resize_file(path, zeros);
+    std::ofstream(path, std::ios::binary | std::ios::app)
+        .write(reinterpret_cast<const char*>(tail.data()), static_cast<std::streamsize>(tail.size()));
+}
+
 Bytes operator+(Bytes first, const Bytes& second) {
     first.insert(first.end(), second.begin(), second.end());
     return first;

@@ -25,6 +25,10 @@ struct ScratchFolder {
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes);
 Bytes read_file(const std::filesystem::path& path);
+// The last count bytes of the file (for files too big to read whole).
+Bytes read_file_end(const std::filesystem::path& path, std::size_t count);
+// A sparse file of length zero bytes followed by tail.
+void write_sparse_file(const std::filesystem::path& path, std::uintmax_t zeros, const Bytes& tail);
 
 Bytes operator+(Bytes first, const Bytes& second);
 Bytes bytes_of(std::string_view text);

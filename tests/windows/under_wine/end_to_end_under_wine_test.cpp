@@ -236,22 +236,14 @@ TEST(Copy, FilesBeyondFourGibibytes) {
     ScratchFolder folder;
     constexpr std::uintmax_t kFront = (std::uintmax_t{1} << 32) + 1000;
     write_file(folder / "in.ape", kAudio + kApeTag);
-    for (const char* name : {"big1.mp3", "big2.mp3"}) {
-        write_file(folder / name, {});
-        fs::resize_file(folder / name, kFront);
-    }
-    std::ofstream(folder / "big1.mp3", std::ios::binary | std::ios::app)
-        .write(reinterpret_cast<const char*>(kOldId3.data()), static_cast<std::streamsize>(kOldId3.size()));
+    write_sparse_file(folder / "big1.mp3", kFront, kOldId3);
+    write_sparse_file(folder / "big2.mp3", kFront, {});
     EXPECT_EQ(report(folder, {"in.ape", "big*"}),
               crlf(kBanner + entry("big1.mp3", "updated tag from in.ape\n") +
                    entry("big2.mp3", "appended tag from in.ape\n")));
     for (const char* name : {"big1.mp3", "big2.mp3"}) {
         ASSERT_EQ(fs::file_size(folder / name), kFront + kApeTag.size()) << name;
-        std::ifstream file(folder / name, std::ios::binary);
-        Bytes end(kApeTag.size() + 8);
-        file.seekg(static_cast<std::streamoff>(kFront - 8));
-        file.read(reinterpret_cast<char*>(end.data()), static_cast<std::streamsize>(end.size()));
-        EXPECT_EQ(end, Bytes(8, 0) + kApeTag) << name;
+        EXPECT_EQ(read_file_end(folder / name, kApeTag.size() + 8), Bytes(8, 0) + kApeTag) << name;
     }
 }
 
