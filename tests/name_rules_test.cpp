@@ -6,9 +6,12 @@
 
 #include "cli/name_rules.h"
 #include "platform/platform.h"
+#include "support/reference_rules.h"
 
 namespace kestrane {
 namespace {
+
+using testing::base_names_match;
 
 const bool kBackslashSeparates = platform::is_path_separator('\\');
 

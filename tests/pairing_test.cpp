@@ -6,17 +6,21 @@
 
 #include "cli/name_rules.h"
 #include "cli/pairing.h"
+#include "support/reference_rules.h"
 
 namespace kestrane {
 namespace {
 
 InputMatch match_by_scanning(const std::vector<std::string>& inputs, const std::string& output) {
-    if (inputs.size() == 1) return {1, 0};
+    if (inputs.size() == 1) return {Matches::one, 0};
     InputMatch match;
     for (std::size_t i = 0; i < inputs.size(); ++i) {
-        if (!base_names_match(output, inputs[i])) continue;
-        if (match.count == 0) match.input = i;
-        if (match.count < 2) ++match.count;
+        if (!testing::base_names_match(output, inputs[i])) continue;
+        if (match.matches == Matches::none) {
+            match = {Matches::one, i};
+        } else {
+            match.matches = Matches::several;
+        }
     }
     return match;
 }
@@ -24,18 +28,18 @@ InputMatch match_by_scanning(const std::vector<std::string>& inputs, const std::
 TEST(Pairing, LoneInputServesEveryOutput) {
     InputIndex index = index_inputs({"song.ape"});
     InputMatch match = find_input(index, "other.mp3");
-    EXPECT_EQ(match.count, 1u);
+    EXPECT_EQ(match.matches, Matches::one);
     EXPECT_EQ(match.input, 0u);
 }
 
 TEST(Pairing, FindsTheOneInputWithTheSameBaseName) {
     std::vector<std::string> inputs = {"a.live.ape", "b.ape", "c.ape", "c.flac"};
     InputIndex index = index_inputs(inputs);
-    EXPECT_EQ(find_input(index, "A.mp3").count, 1u);
+    EXPECT_EQ(find_input(index, "A.mp3").matches, Matches::one);
     EXPECT_EQ(find_input(index, "A.mp3").input, 0u);
     EXPECT_EQ(find_input(index, "dir/b.x.mp3").input, 1u);
-    EXPECT_EQ(find_input(index, "c.mp3").count, 2u);   // two share the base name
-    EXPECT_EQ(find_input(index, "d.mp3").count, 0u);
+    EXPECT_EQ(find_input(index, "c.mp3").matches, Matches::several);  // two share the base name
+    EXPECT_EQ(find_input(index, "d.mp3").matches, Matches::none);
 }
 
 TEST(Pairing, AgreesWithComparingEveryPair) {
@@ -55,8 +59,8 @@ TEST(Pairing, AgreesWithComparingEveryPair) {
             std::string output = random_name();
             InputMatch expected = match_by_scanning(inputs, output);
             InputMatch found = find_input(index, output);
-            ASSERT_EQ(found.count, expected.count) << output;
-            if (expected.count == 1) {
+            ASSERT_EQ(found.matches, expected.matches) << output;
+            if (expected.matches == Matches::one) {
                 ASSERT_EQ(found.input, expected.input) << output;
             }
         }

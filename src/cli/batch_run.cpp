@@ -1,6 +1,5 @@
 #include "cli/batch_run.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,6 +7,7 @@
 #include "cli/messages.h"
 #include "cli/name_rules.h"
 #include "cli/pairing.h"
+#include "cli/report.h"
 #include "platform/platform.h"
 #include "tags/copy_tag.h"
 
@@ -22,26 +22,43 @@ std::string directory_part(const std::string& specification) {
 // Says that a specification matched nothing.
 void report_nothing_found(const std::string& specification, const char* wildcard_message) {
     if (has_wildcards(specification)) {
-        std::printf("%s", wildcard_message);
+        report::say(wildcard_message);
     } else {
-        std::printf("file %s not found!\n", specification.c_str());
+        report::say(messages::kFileNotFound, specification);
+    }
+}
+
+void report_notes(const std::vector<CommandLineNote>& notes) {
+    for (const CommandLineNote& note : notes) {
+        switch (note.kind) {
+            case CommandLineNote::Kind::illegal_option:
+                report::say(messages::kIllegalOption, note.text);
+                break;
+            case CommandLineNote::Kind::argument_ignored:
+                report::say(messages::kArgumentIgnored, note.text);
+                break;
+            case CommandLineNote::Kind::too_many_specifications:
+                report::say(messages::kTooManySpecifications);
+                break;
+        }
     }
 }
 
 void process_outputs(std::vector<std::string>& output_names, const std::string& output_directory,
                      const std::vector<std::string>& input_names, const std::string& input_directory,
-                     TransferMode mode) {
+                     TransferOptions options) {
     InputIndex index = index_inputs(input_names);
     for (std::string& output_name : output_names) {
         std::string output_path = output_directory + output_name;
-        std::printf("\n%s:\n", output_path.c_str());
+        report::say(messages::kHeading, output_path);
         InputMatch match = find_input(index, output_path);
-        if (match.count == 0) {
-            std::printf("no matching input file!\n");
-        } else if (match.count > 1) {
-            std::printf("multiple matching input files!\n");
+        if (match.matches == Matches::none) {
+            report::say(messages::kNoMatchingInput);
+        } else if (match.matches == Matches::several) {
+            report::say(messages::kMultipleMatchingInputs);
         } else {
-            copy_tag(input_directory + input_names[match.input], output_path, mode);
+            std::string input_path = input_directory + input_names[match.input];
+            report::say_outcome(copy_tag(input_path, output_path, options), input_path, output_path);
         }
         std::string().swap(output_name);  // done with this output
     }
@@ -50,10 +67,19 @@ void process_outputs(std::vector<std::string>& output_names, const std::string& 
 }  // namespace
 
 int run(std::span<const std::string_view> arguments) {
-    std::printf("%s", kBanner);
     CommandLine command_line = read_command_line(arguments);
+    if (command_line.request == Request::version) {
+        report::say(messages::kVersion);
+        return 0;
+    }
+    report::say(messages::kBanner);
+    if (command_line.request == Request::help) {
+        report::say(messages::kUsage);
+        return 0;
+    }
+    report_notes(command_line.notes);
     if (!is_runnable(command_line)) {
-        std::printf("%s", kUsage);
+        report::say(messages::kUsage);
         return 0;
     }
     platform::init_console();
@@ -62,15 +88,15 @@ int run(std::span<const std::string_view> arguments) {
     std::string output_specification = with_default_extension(command_line.output_specification);
     auto [input_names, output_names] = platform::list_matching_files(input_specification, output_specification);
     if (input_names.empty()) {
-        report_nothing_found(input_specification, "no input files found!\n");
+        report_nothing_found(input_specification, messages::kNoInputFiles);
         return 0;
     }
     if (output_names.empty()) {
-        report_nothing_found(output_specification, "no output files found!\n");
+        report_nothing_found(output_specification, messages::kNoOutputFiles);
         return 0;
     }
     process_outputs(output_names, directory_part(output_specification), input_names,
-                    directory_part(input_specification), command_line.mode);
+                    directory_part(input_specification), command_line.options);
     return 0;
 }
 

@@ -1,7 +1,5 @@
 #include "cli/command_line.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
 
 namespace kestrane {
@@ -12,14 +10,18 @@ void read_option_group(std::string_view group, CommandLine& command_line) {
         switch (letter) {
             case 'a':
             case 'A':
-                command_line.mode = TransferMode::append_only;
+                command_line.options.mode = TransferMode::append_only;
                 break;
             case 'u':
             case 'U':
-                command_line.mode = TransferMode::update_only;
+                command_line.options.mode = TransferMode::update_only;
+                break;
+            case 'n':
+            case 'N':
+                command_line.options.dry_run = true;
                 break;
             default:
-                std::printf("illegal option: %c !\n\n", letter);
+                command_line.notes.push_back({CommandLineNote::Kind::illegal_option, std::string(1, letter)});
                 command_line.bad = true;
         }
     }
@@ -32,11 +34,11 @@ void read_file_specification(std::string_view argument, CommandLine& command_lin
     } else if (count == 2) {
         command_line.output_specification = argument;
     } else if (!platform::refuses_extra_file_specifications()) {
-        std::printf("argument ignored: %.*s\n", static_cast<int>(argument.size()), argument.data());
+        command_line.notes.push_back({CommandLineNote::Kind::argument_ignored, std::string(argument)});
     } else if (count == 3) {
         // A POSIX shell expanded an unquoted wildcard: running on would copy
         // one file's tag over another's.
-        std::printf("too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n");
+        command_line.notes.push_back({CommandLineNote::Kind::too_many_specifications, {}});
         command_line.bad = true;
     }
 }
@@ -45,6 +47,12 @@ void read_file_specification(std::string_view argument, CommandLine& command_lin
 
 CommandLine read_command_line(std::span<const std::string_view> arguments) {
     CommandLine command_line;
+    for (std::string_view argument : arguments) {
+        if (argument == "--help" || argument == "--version") {
+            command_line.request = argument == "--help" ? Request::help : Request::version;
+            return command_line;
+        }
+    }
     for (std::string_view argument : arguments) {
         if (!argument.empty() && platform::is_option_start(argument.front())) {
             read_option_group(argument, command_line);
@@ -56,7 +64,8 @@ CommandLine read_command_line(std::span<const std::string_view> arguments) {
 }
 
 bool is_runnable(const CommandLine& command_line) {
-    return command_line.file_specification_count >= 2 && !command_line.bad;
+    return command_line.request == Request::run && command_line.file_specification_count >= 2 &&
+           !command_line.bad;
 }
 
 }  // namespace kestrane

@@ -4,21 +4,34 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "tags/copy_tag.h"
+#include "tags/transfer_mode.h"
 
 namespace kestrane {
 
+// A complaint about the command line, printed in the order it was met.
+struct CommandLineNote {
+    enum class Kind { illegal_option, argument_ignored, too_many_specifications };
+    Kind kind;
+    std::string text;  // the option letter or the ignored argument
+};
+
+// What the command line asks for besides a run.
+enum class Request { run, help, version };
+
 struct CommandLine {
-    TransferMode mode = TransferMode::update_or_append;
+    Request request = Request::run;
+    TransferOptions options;
     std::string input_specification;
     std::string output_specification;
     int file_specification_count = 0;
+    std::vector<CommandLineNote> notes;
     bool bad = false;  // an illegal option or, where refused, too many specifications
 };
 
-// Reads the arguments after the program's name, printing a line for each
-// illegal option and for each ignored or refused specification as it is met.
+// Reads the arguments after the program's name. An argument that is exactly
+// "--help" or "--version" asks for that alone, whatever else stands there.
 CommandLine read_command_line(std::span<const std::string_view> arguments);
 
 // Whether the run goes on to files: two specifications and nothing bad.

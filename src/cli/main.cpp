@@ -1,11 +1,12 @@
 // Entry point: sets up standard output, runs the tool, and always ends with
 // status 0; the report on standard output is the tool's interface.
-#include <cstdio>
 #include <new>
 #include <string_view>
 #include <vector>
 
 #include "cli/batch_run.h"
+#include "cli/messages.h"
+#include "cli/report.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
         for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
         kestrane::run(arguments);
     } catch (const std::bad_alloc&) {
-        std::printf("out of memory!\n");
+        kestrane::report::say(kestrane::messages::kOutOfMemory);
     }
     kestrane::platform::flush_output();
     return 0;

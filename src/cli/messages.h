@@ -1,7 +1,8 @@
-// The fixed texts the tool prints: the banner and the usage text.
+// Every text the tool prints. '%s' stands for a path or an argument, '%c'
+// for an option letter; the report fills them in.
 #pragma once
 
-namespace kestrane {
+namespace kestrane::messages {
 
 #ifndef KESTRANE_VERSION
 #error "KESTRANE_VERSION must be defined by the build"
@@ -20,6 +21,7 @@ inline constexpr const char* kUsage =
     "\n"
     " Options: -a  = append tags only (fail if tags found on output)\n"
     "          -u  = update tags only (fail if tags NOT found on output)\n"
+    "          -n  = dry run: report what would be done, change no file\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
     "          to an output file. Or, it can be used to copy the tag from a single\n"
@@ -31,4 +33,36 @@ inline constexpr const char* kUsage =
     " License: Kestrane is released under the MIT License: use, copy, modify and\n"
     "          share it freely, keeping the copyright notice; see LICENSE.\n";
 
-}  // namespace kestrane
+inline constexpr const char* kVersion = "kestrane " KESTRANE_VERSION "\n";
+
+// The command line.
+inline constexpr const char* kIllegalOption = "illegal option: %c !\n\n";
+inline constexpr const char* kArgumentIgnored = "argument ignored: %s\n";
+inline constexpr const char* kTooManySpecifications =
+    "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n";
+
+// The two lists.
+inline constexpr const char* kNoInputFiles = "no input files found!\n";
+inline constexpr const char* kNoOutputFiles = "no output files found!\n";
+inline constexpr const char* kFileNotFound = "file %s not found!\n";
+
+// Each output: its heading, then one line saying what became of it.
+inline constexpr const char* kHeading = "\n%s:\n";
+inline constexpr const char* kNoMatchingInput = "no matching input file!\n";
+inline constexpr const char* kMultipleMatchingInputs = "multiple matching input files!\n";
+inline constexpr const char* kCantOpenInput = "can't open input file %s!\n";
+inline constexpr const char* kCantOpenOutput = "can't open output file, may be write protected!\n";
+inline constexpr const char* kInputHasNoTag = "file %s does not have valid tag!\n";
+inline constexpr const char* kOutputAlreadyTagged = "file %s already has valid tag!\n";
+inline constexpr const char* kOutputHasNoTag = "file %s does not have a valid tag!\n";
+inline constexpr const char* kUpdateFailed = "error updating tag!\n";
+inline constexpr const char* kAppendFailed = "error appending tag!\n";
+inline constexpr const char* kUpdated = "updated tag from %s\n";
+inline constexpr const char* kAppended = "appended tag from %s\n";
+inline constexpr const char* kWouldUpdate = "would update tag from %s\n";
+inline constexpr const char* kWouldAppend = "would append tag from %s\n";
+
+// The run as a whole.
+inline constexpr const char* kOutOfMemory = "out of memory!\n";
+
+}  // namespace kestrane::messages

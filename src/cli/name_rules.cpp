@@ -43,16 +43,6 @@ bool has_wildcards(std::string_view specification) {
     return specification.find_first_of("*?") != std::string_view::npos;
 }
 
-bool base_names_match(std::string_view first, std::string_view second) {
-    std::string_view a = up_to_first_dot(name_of(first));
-    std::string_view b = up_to_first_dot(name_of(second));
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (fold_to_upper(a[i]) != fold_to_upper(b[i])) return false;
-    }
-    return true;
-}
-
 std::string base_name_key(std::string_view path) {
     std::string key(up_to_first_dot(name_of(path)));
     for (char& c : key) c = fold_to_upper(c);

@@ -21,12 +21,9 @@ std::optional<std::size_t> find_extension(std::string_view path);
 // Whether the specification holds '*' or '?'.
 bool has_wildcards(std::string_view specification);
 
-// Whether the two paths' file names are equal up to their first dot,
-// ASCII letter case ignored.
-bool base_names_match(std::string_view first, std::string_view second);
-
 // The file name's part up to its first dot, ASCII letters in upper case:
-// two names have equal keys exactly when base_names_match accepts them.
+// two paths name the same base name exactly when their keys are equal (the
+// comparison stops at the first dot of each name, not the last).
 std::string base_name_key(std::string_view path);
 
 // The specification with ".mp3" appended when it has no extension.

@@ -11,14 +11,17 @@ InputIndex index_inputs(const std::vector<std::string>& input_names) {
     index.by_key.reserve(input_names.size());
     for (std::size_t i = 0; i < input_names.size(); ++i) {
         InputMatch& match = index.by_key[base_name_key(input_names[i])];
-        if (match.count == 0) match.input = i;
-        if (match.count < 2) ++match.count;
+        if (match.matches == Matches::none) {
+            match = {Matches::one, i};
+        } else {
+            match.matches = Matches::several;
+        }
     }
     return index;
 }
 
 InputMatch find_input(const InputIndex& index, std::string_view output_path) {
-    if (index.input_count == 1) return InputMatch{1, 0};
+    if (index.input_count == 1) return InputMatch{Matches::one, 0};
     auto found = index.by_key.find(base_name_key(output_path));
     return found == index.by_key.end() ? InputMatch{} : found->second;
 }

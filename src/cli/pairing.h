@@ -9,10 +9,13 @@
 
 namespace kestrane {
 
-// The inputs an output's name selects: how many (0, 1, or 2 for "more than
-// one") and, when there is exactly one, its position in the input list.
+// How many inputs an output's name selects.
+enum class Matches { none, one, several };
+
+// The inputs an output's name selects and, when there is exactly one, its
+// position in the input list.
 struct InputMatch {
-    std::size_t count = 0;
+    Matches matches = Matches::none;
     std::size_t input = 0;
 };
 

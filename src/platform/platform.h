@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrane::platform {
@@ -59,6 +60,11 @@ MatchingFiles list_matching_files(const std::string& first_specification,
 
 // Sets up standard output (buffering, line ends) and the process for a run.
 void init_output();
+
+// Writes report text to standard output: '\n' ends a line, and the platform
+// turns it into its own line end. Buffered in blocks unless standard output
+// is a terminal.
+void write_output(std::string_view text);
 
 // Writes everything still buffered on standard output.
 void flush_output();

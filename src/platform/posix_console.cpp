@@ -51,6 +51,8 @@ void init_output() {
     }
 }
 
+void write_output(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
 void flush_output() { std::fflush(stdout); }
 
 // Discards input typed ahead; terminal modes are left alone, as nothing

@@ -51,6 +51,8 @@ void init_output() {
     ::SetConsoleCtrlHandler(on_interrupt, TRUE);
 }
 
+void write_output(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
 void flush_output() { std::fflush(stdout); }
 
 // Processed input only (line input and echo off), and typed-ahead input

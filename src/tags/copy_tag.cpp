@@ -1,7 +1,5 @@
 #include "tags/copy_tag.h"
 
-#include <cstdio>
-
 #include "platform/platform.h"
 #include "tags/tag_io.h"
 
@@ -34,53 +32,44 @@ bool place_tag(const TagRecord& tag, const platform::OpenFile& output, const Tag
 
 }  // namespace
 
-CopyResult copy_tag(const std::string& input_path, const std::string& output_path, TransferMode mode) {
-    platform::OpenFile input;
-    if (!platform::open_input_file(input_path, input)) {
-        std::printf("can't open input file %s!\n", input_path.c_str());
-        return CopyResult::not_done;
+bool is_done(CopyOutcome outcome) {
+    switch (outcome) {
+        case CopyOutcome::updated:
+        case CopyOutcome::appended:
+        case CopyOutcome::would_update:
+        case CopyOutcome::would_append:
+            return true;
+        default:
+            return false;
     }
+}
+
+CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options) {
+    platform::OpenFile input;
+    if (!platform::open_input_file(input_path, input)) return CopyOutcome::cant_open_input;
     ClosesOnReturn close_input{input};
 
     platform::OpenFile output;
-    if (!platform::open_output_file(output_path, output)) {
-        std::printf("can't open output file, may be write protected!\n");
-        return CopyResult::not_done;
-    }
+    if (!platform::open_output_file(output_path, output)) return CopyOutcome::cant_open_output;
     ClosesOnReturn close_output{output};  // declared last, so closed first
 
     TagRecord input_tag;
     std::uint64_t input_position = 0;
-    if (!read_tag(input_tag, input, input_position)) {
-        std::printf("file %s does not have valid tag!\n", input_path.c_str());
-        return CopyResult::not_done;
-    }
+    if (!read_tag(input_tag, input, input_position)) return CopyOutcome::input_has_no_tag;
 
     TagRecord output_tag;
     std::uint64_t output_position = 0;
     if (read_tag(output_tag, output, output_position)) {
-        if (mode == TransferMode::append_only) {
-            std::printf("file %s already has valid tag!\n", output_path.c_str());
-            return CopyResult::not_done;
-        }
-        if (!place_tag(input_tag, output, output_tag, output_position)) {
-            std::printf("error updating tag!\n");
-            return CopyResult::not_done;
-        }
-        std::printf("updated tag from %s\n", input_path.c_str());
-        return CopyResult::done;
+        if (options.mode == TransferMode::append_only) return CopyOutcome::output_already_tagged;
+        if (options.dry_run) return CopyOutcome::would_update;
+        return place_tag(input_tag, output, output_tag, output_position) ? CopyOutcome::updated
+                                                                          : CopyOutcome::update_failed;
     }
 
-    if (mode == TransferMode::update_only) {
-        std::printf("file %s does not have a valid tag!\n", output_path.c_str());
-        return CopyResult::not_done;
-    }
-    if (!place_tag(input_tag, output, output_tag, output.length)) {
-        std::printf("error appending tag!\n");
-        return CopyResult::not_done;
-    }
-    std::printf("appended tag from %s\n", input_path.c_str());
-    return CopyResult::done;
+    if (options.mode == TransferMode::update_only) return CopyOutcome::output_has_no_tag;
+    if (options.dry_run) return CopyOutcome::would_append;
+    return place_tag(input_tag, output, output_tag, output.length) ? CopyOutcome::appended
+                                                                    : CopyOutcome::append_failed;
 }
 
 }  // namespace kestrane

@@ -3,20 +3,32 @@
 
 #include <string>
 
+#include "tags/transfer_mode.h"
+
 namespace kestrane {
 
-// Which of the two ways of placing a tag a run allows.
-enum class TransferMode {
-    update_or_append = 0,  // replace an existing tag, else add one
-    append_only = 1,       // refuse outputs that already have a tag
-    update_only = 2,       // refuse outputs that have no tag
+// What one transfer came to. The copy decides; the report says it.
+enum class CopyOutcome {
+    cant_open_input,        // missing, not a regular file, or held by another run
+    cant_open_output,       // as for the input, or write protected, or the input itself
+    input_has_no_tag,
+    output_already_tagged,  // refused: append only
+    output_has_no_tag,      // refused: update only
+    update_failed,          // the write failed and was undone
+    append_failed,          // the write failed and was undone
+    updated,
+    appended,
+    would_update,           // dry run: an update was allowed, nothing was written
+    would_append,           // dry run: an append was allowed, nothing was written
 };
 
-enum class CopyResult { done = 0, not_done = 1 };
+// Whether the output got (or, in a dry run, would get) the input's tag.
+bool is_done(CopyOutcome outcome);
 
-// Copies the input's tag onto the output as mode allows and prints the one
-// line that says what happened. A failed write is undone: the output gets
-// back its previous length and last bytes.
-CopyResult copy_tag(const std::string& input_path, const std::string& output_path, TransferMode mode);
+// Copies the input's tag onto the output as the options allow and says what
+// happened; prints nothing. A failed write is undone: the output gets back
+// its previous length and last bytes. A dry run opens and reads both files
+// exactly as a real run does and changes neither.
+CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options);
 
 }  // namespace kestrane

@@ -7,6 +7,13 @@ namespace kestrane {
 namespace {
 
 constexpr std::string_view kApePreamble = "APETAGEX";
+
+// Where each field of the APEv2 footer starts; all are 32-bit little-endian
+// numbers after the 8-byte preamble, and the last 8 bytes are reserved.
+constexpr std::size_t kVersionOffset = 8;
+constexpr std::size_t kSizeOffset = 12;
+constexpr std::size_t kItemCountOffset = 16;
+constexpr std::size_t kFlagsOffset = 20;
 constexpr std::string_view kId3v1Marker = "TAG";
 
 std::uint32_t little_endian_32(const std::uint8_t* p) {
@@ -25,11 +32,11 @@ bool starts_with(std::span<const std::uint8_t> bytes, std::string_view text) {
 std::optional<ApeFooter> decode_ape_footer(std::span<const std::uint8_t, kFooterSize> bytes) {
     if (!starts_with(bytes, kApePreamble)) return std::nullopt;
     ApeFooter footer;
-    footer.version = little_endian_32(bytes.data() + 8);
-    footer.size = little_endian_32(bytes.data() + 12);
-    footer.item_count = little_endian_32(bytes.data() + 16);
-    footer.flags = little_endian_32(bytes.data() + 20);
-    // bytes 24..31 are reserved and not examined
+    footer.version = little_endian_32(bytes.data() + kVersionOffset);
+    footer.size = little_endian_32(bytes.data() + kSizeOffset);
+    footer.item_count = little_endian_32(bytes.data() + kItemCountOffset);
+    footer.flags = little_endian_32(bytes.data() + kFlagsOffset);
+    // the reserved bytes are not examined
     return footer;
 }
 

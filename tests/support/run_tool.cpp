@@ -23,9 +23,13 @@ std::string read_all(int fd) {
 
 }  // namespace
 
+#ifndef KESTRANE_VERSION
+#error "KESTRANE_VERSION must be defined by the build"
+#endif
+
 const char* const kBannerText =
     "\n"
-    " Kestrane   ID3v1 / APEv2 Batch Copy Utility   Version 0.1   6-03-03\n"
+    " Kestrane   ID3v1 / APEv2 Batch Copy Utility   Version " KESTRANE_VERSION "   6-03-03\n"
     " Copyright (c) 2026 the Kestrane developers; free software, no warranty.\n"
     "\n";
 
@@ -36,6 +40,7 @@ const char* const kUsageText =
     "\n"
     " Options: -a  = append tags only (fail if tags found on output)\n"
     "          -u  = update tags only (fail if tags NOT found on output)\n"
+    "          -n  = dry run: report what would be done, change no file\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
     "          to an output file. Or, it can be used to copy the tag from a single\n"
