@@ -2,6 +2,10 @@
 // and the bytes of every file afterwards.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 
@@ -21,6 +25,30 @@ TEST(CommandLine, WithoutTwoSpecificationsPrintsTheUsage) {
     EXPECT_EQ(run_in(folder, {}).output, std::string(kBannerText) + kUsageText);
     EXPECT_EQ(run_in(folder, {"only.mp3"}).output, std::string(kBannerText) + kUsageText);
     EXPECT_EQ(run_in(folder, {"-a", "-", "in.mp3"}).output, std::string(kBannerText) + kUsageText);
+}
+
+TEST(CommandLine, HelpPrintsTheBannerAndUsageAloneWhateverElseStands) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "out.mp3", kAudio);
+    for (std::vector<std::string> arguments : {std::vector<std::string>{"--help"}, {"-x", "in.ape", "out.mp3", "--help"},
+                                               {"in.ape", "--help", "out.mp3", "extra"}}) {
+        EXPECT_EQ(run_in(folder, arguments).output, std::string(kBannerText) + kUsageText) << arguments[0];
+    }
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+    // only the exact word: anything else is a group of option letters
+    EXPECT_EQ(run_in(folder, {"--helpx", "in.ape", "out.mp3"}).output,
+              std::string(kBannerText) + "illegal option: - !\n\nillegal option: h !\n\nillegal option: e !\n\n" +
+                  "illegal option: l !\n\nillegal option: p !\n\nillegal option: x !\n\n" + kUsageText);
+}
+
+TEST(CommandLine, VersionPrintsTheVersionAlone) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "out.mp3", kAudio);
+    EXPECT_EQ(run_in(folder, {"--version"}).output, "kestrane " KESTRANE_VERSION "\n");
+    EXPECT_EQ(run_in(folder, {"in.ape", "out.mp3", "--version"}).output, "kestrane " KESTRANE_VERSION "\n");
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
 }
 
 TEST(CommandLine, IllegalOptionsAreAllReportedThenTheUsage) {
@@ -61,6 +89,64 @@ TEST(CommandLine, TheLastModeLetterWinsWhereverOptionsStand) {
     EXPECT_EQ(run_in(folder, {"in.ape", "out", "-a"}).output,
               kBannerText + entry("out.mp3", "file out.mp3 already has valid tag!\n"));
     EXPECT_EQ(read_file(folder / "out.mp3"), kAudio + kApeTag);
+}
+
+// A folder in which a many-to-many run meets every outcome there is: the
+// shared samples, a write-protected output, and files locked as another
+// run would hold them ("held").
+void make_every_outcome(const ScratchFolder& folder) {
+    write_every_outcome_samples(folder);
+    fs::permissions(folder / "protected.mp3", fs::perms::owner_read);
+    write_file(folder / "heldin.ape", kAudio + kApeTag);
+    write_file(folder / "heldin.mp3", kAudio);
+    write_file(folder / "heldout.ape", kAudio + kApeTag);
+    write_file(folder / "heldout.mp3", kAudio);
+    age_files(folder);
+}
+
+TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
+    // Each mode with its dry run, and what its real run must report among the rest.
+    struct Case {
+        std::vector<std::string> mode, dry_mode;
+        std::vector<std::string> expected_lines;
+    };
+    const std::vector<Case> cases = {
+        {{}, {"-n"},
+         {"updated tag from update.ape", "appended tag from append.ape", "file bare.ape does not have valid tag!",
+          "no matching input file!", "multiple matching input files!", "can't open input file heldin.ape!",
+          "can't open output file, may be write protected!"}},
+        {{"-a"}, {"-an"}, {"file update.mp3 already has valid tag!", "appended tag from append.ape"}},
+        {{"-u"}, {"-N", "-u"}, {"updated tag from update.ape", "file append.mp3 does not have a valid tag!"}},
+    };
+    for (const Case& c : cases) {
+        ScratchFolder real, dry;
+        make_every_outcome(real);
+        make_every_outcome(dry);
+        std::vector<int> locks;
+        for (const ScratchFolder* folder : {&real, &dry}) {
+            for (const char* held : {"heldin.ape", "heldout.mp3"}) {
+                locks.push_back(::open((*folder / held).c_str(), O_RDONLY));
+                ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+            }
+        }
+        auto bytes_before = snapshot(dry.path);
+        auto times_before = modification_times(dry);
+        std::vector<std::string> real_arguments = c.mode, dry_arguments = c.dry_mode;
+        for (auto* arguments : {&real_arguments, &dry_arguments}) {
+            arguments->insert(arguments->end(), {"*.ape", "*.mp3"});
+        }
+        ToolRun real_run = run_in(real, real_arguments);
+        ToolRun dry_run = run_in(dry, dry_arguments);
+        for (int fd : locks) ::close(fd);
+
+        for (const std::string& line : c.expected_lines) {
+            EXPECT_NE(real_run.output.find("\n" + line + "\n"), std::string::npos) << line;
+        }
+        EXPECT_NE(snapshot(real.path), bytes_before) << c.dry_mode[0];
+        EXPECT_EQ(dry_run.output, as_dry_run(real_run.output)) << c.dry_mode[0];
+        EXPECT_EQ(snapshot(dry.path), bytes_before) << c.dry_mode[0];
+        EXPECT_EQ(modification_times(dry), times_before) << c.dry_mode[0];
+    }
 }
 
 TEST(Batch, ManyToManyPairsByBaseNameAndReportsEveryOutput) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -51,6 +52,47 @@ const char* const kUsageText =
     "\n"
     " License: Kestrane is released under the MIT License: use, copy, modify and\n"
     "          share it freely, keeping the copyright notice; see LICENSE.\n";
+
+void write_every_outcome_samples(const ScratchFolder& folder) {
+    write_file(folder / "update.ape", kAudio + kApeTag);
+    write_file(folder / "update.mp3", kAudio + kOldId3);
+    write_file(folder / "append.ape", kAudio + kId3Tag);
+    write_file(folder / "append.mp3", kAudio);
+    write_file(folder / "bare.ape", kAudio);
+    write_file(folder / "bare.mp3", kAudio + kOldApe);
+    write_file(folder / "alone.mp3", kAudio);
+    write_file(folder / "twice.ape", kAudio + kApeTag);
+    write_file(folder / "twice.x.ape", kAudio + kApeTag);
+    write_file(folder / "twice.mp3", kAudio);
+    write_file(folder / "protected.ape", kAudio + kApeTag);
+    write_file(folder / "protected.mp3", kAudio);
+}
+
+void age_files(const ScratchFolder& folder) {
+    auto long_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    for (const auto& item : std::filesystem::directory_iterator(folder.path)) {
+        std::filesystem::last_write_time(item.path(), long_ago);
+    }
+}
+
+std::map<std::string, std::filesystem::file_time_type> modification_times(const ScratchFolder& folder) {
+    std::map<std::string, std::filesystem::file_time_type> times;
+    for (const auto& item : std::filesystem::directory_iterator(folder.path)) {
+        times[item.path().filename().string()] = item.last_write_time();
+    }
+    return times;
+}
+
+std::string as_dry_run(std::string report) {
+    const std::pair<std::string, std::string> rewordings[] = {{"\nupdated tag from ", "\nwould update tag from "},
+                                                              {"\nappended tag from ", "\nwould append tag from "}};
+    for (const auto& [done, would] : rewordings) {
+        for (std::size_t at = 0; (at = report.find(done, at)) != std::string::npos; at += would.size()) {
+            report.replace(at, done.size(), would);
+        }
+    }
+    return report;
+}
 
 ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
     ToolRun run = run_tool(folder.path, arguments);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,21 @@ ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& argu
 
 // One heading and its outcome line, as the report prints them.
 std::string entry(const std::string& output_path, const std::string& outcome);
+
+// Files for which a many-to-many run ('*.ape' '*.mp3') meets every outcome
+// that needs no special file: update.mp3 is updated, append.mp3 appended,
+// bare.ape has no tag, alone.mp3 has no input, twice.mp3 two, and
+// protected.mp3 is there to be write protected by the caller.
+void write_every_outcome_samples(const ScratchFolder& folder);
+
+// Sets every file in the folder a modification time long past, so that a
+// write shows in it.
+void age_files(const ScratchFolder& folder);
+std::map<std::string, std::filesystem::file_time_type> modification_times(const ScratchFolder& folder);
+
+// A real run's report as a dry run words it: "would update tag from" and
+// "would append tag from" for the lines that say a tag was placed.
+std::string as_dry_run(std::string report);
 
 // The banner every run prints first.
 extern const char* const kBannerText;

@@ -263,5 +263,30 @@ TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
     EXPECT_EQ(snapshot(folder.path), before);
 }
 
+// A dry run reports exactly what the real run does, with "would" on the
+// lines that place a tag, and changes no byte and no modification time.
+TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> modes = {
+        {{}, {"/n"}}, {{"/a"}, {"-An"}}, {{"-u"}, {"/N", "/u"}}};
+    for (const auto& [mode, dry_mode] : modes) {
+        ScratchFolder real, dry;
+        for (const ScratchFolder* folder : {&real, &dry}) {
+            write_every_outcome_samples(*folder);
+            set_attributes(*folder, {{"r", "protected.mp3"}});
+            age_files(*folder);
+        }
+        auto bytes_before = snapshot(dry.path);
+        auto times_before = modification_times(dry);
+        std::vector<std::string> real_arguments = mode, dry_arguments = dry_mode;
+        for (auto* arguments : {&real_arguments, &dry_arguments}) arguments->insert(arguments->end(), {"*.ape", "*.mp3"});
+        std::string real_report = report(real, real_arguments);
+        EXPECT_NE(real_report.find("can't open output file"), std::string::npos);
+        EXPECT_NE(snapshot(real.path), bytes_before) << dry_mode[0];
+        EXPECT_EQ(report(dry, dry_arguments), as_dry_run(real_report)) << dry_mode[0];
+        EXPECT_EQ(snapshot(dry.path), bytes_before) << dry_mode[0];
+        EXPECT_EQ(modification_times(dry), times_before) << dry_mode[0];
+    }
+}
+
 }  // namespace
 }  // namespace kestrane
