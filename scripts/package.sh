@@ -30,7 +30,7 @@ rm -rf "$out"
 mkdir -p "$out"
 
 # Configures and builds a Release build in folder $1; further arguments go
-# to cmake. No build folder names in the binaries.
+# to cmake.
 build() {
   local folder=$1
   shift
@@ -100,6 +100,7 @@ if [ -f "$toolchain" ]; then
   echo "== Windows zip"
   bash scripts/need-packages.sh g++-mingw-w64-x86-64
   windows=build/package-windows
+  # No folder names in the executable (like Debian's -ffile-prefix-map above).
   build "$windows" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$PWD=."
   rm -rf "$windows/zip"
   cmake --install "$windows" --prefix "$PWD/$windows/zip" --strip >/dev/null
