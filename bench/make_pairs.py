@@ -24,8 +24,11 @@ import argparse
 import json
 import os
 import random
-import struct
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "scripts"))
+sys.dont_write_bytecode = True  # no __pycache__ in the repository
+from sample_tags import ape_item, ape_tag, id3v1_tag  # noqa: E402
 
 PARAMS_FILE = ".pairs.json"
 GIB = 1 << 30
@@ -42,11 +45,7 @@ def text(rng, count):
     return " ".join(rng.choice(WORDS) for _ in range(count)).title()
 
 
-def ape_item(key, value):
-    return struct.pack("<II", len(value), 0) + key.encode("ascii") + b"\0" + value
-
-
-def ape_tag(rng, least, most):
+def random_ape_tag(rng, least, most):
     """An APEv2 tag with header; its item bytes number between least and most."""
     items = [ape_item("Title", text(rng, rng.randint(1, 5)).encode()),
              ape_item("Artist", text(rng, rng.randint(1, 3)).encode()),
@@ -56,21 +55,13 @@ def ape_tag(rng, least, most):
     wanted = max(1, rng.randint(least, most) - used - comment_overhead)
     comment = (text(rng, 12) + " ") * (wanted // 40 + 1)
     items.append(ape_item("Comment", comment[:wanted].encode()))
-    body = b"".join(items)
-    size = len(body) + 32
-
-    def frame(flags):
-        return b"APETAGEX" + struct.pack("<IIII", 2000, size, len(items), flags) + bytes(8)
-
-    return frame(0xA0000000) + body + frame(0x80000000)
+    return ape_tag(b"".join(items), len(items))
 
 
-def id3v1_tag(rng):
-    def field(value, length):
-        return value.encode()[:length].ljust(length, b"\0")
-    return (b"TAG" + field(text(rng, 3), 30) + field(text(rng, 2), 30) + field(text(rng, 2), 30)
-            + str(rng.randint(1960, 2026)).encode() + field(text(rng, 3), 28)
-            + b"\0" + bytes([rng.randint(1, 30), rng.randint(0, 120)]))
+def random_id3v1_tag(rng):
+    return id3v1_tag(text(rng, 3).encode(), text(rng, 2).encode(), text(rng, 2).encode(),
+                     str(rng.randint(1960, 2026)).encode(), text(rng, 3).encode(),
+                     track=rng.randint(1, 30), genre=rng.randint(0, 120))
 
 
 def audio(rng, length):
@@ -88,14 +79,14 @@ def pair(params, i):
     that has data, output's old tag). Sparse outputs have a hole before the
     audio that has data."""
     rng = random.Random(params["seed"] * 7_368_787 + i)
-    input_tag = id3v1_tag(rng) if i % 5 == 0 else ape_tag(rng, 250, 700)
+    input_tag = random_id3v1_tag(rng) if i % 5 == 0 else random_ape_tag(rng, 250, 700)
     input_bytes = audio(rng, rng.randint(300, 900)) + input_tag
     output_audio = audio(rng, params["audio_bytes"])
     old_tag = b""
     if i % 4 == 1:
-        old_tag = ape_tag(rng, 150, 1000)
+        old_tag = random_ape_tag(rng, 150, 1000)
     elif i % 4 == 3:
-        old_tag = id3v1_tag(rng)
+        old_tag = random_id3v1_tag(rng)
     return input_bytes, input_tag, output_audio, old_tag
 
 

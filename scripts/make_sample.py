@@ -8,21 +8,16 @@ import struct
 import sys
 from pathlib import Path
 
-
-def ape_item(key, value):
-    return struct.pack("<II", len(value), 0) + key.encode() + b"\0" + value.encode()
-
-
-def ape_tag(**items):
-    body = b"".join(ape_item(k.title(), v) for k, v in items.items())
-    size = len(body) + 32
-    frame = lambda flags: b"APETAGEX" + struct.pack("<IIII", 2000, size, len(items), flags) + bytes(8)
-    return frame(0xA0000000) + body + frame(0x80000000)
+sys.dont_write_bytecode = True  # no __pycache__ in the repository
+from sample_tags import ape_item, ape_tag, id3v1_tag  # noqa: E402
 
 
-def id3v1_tag(title, artist):
-    field = lambda text, n: text.encode()[:n].ljust(n, b"\0")
-    return b"TAG" + field(title, 30) + field(artist, 30) + field("Sample", 30) + b"2026" + bytes(30) + b"\x0c"
+def ape(**items):
+    return ape_tag(b"".join(ape_item(k.title(), v.encode()) for k, v in items.items()), len(items))
+
+
+def id3v1(title, artist):
+    return id3v1_tag(title.encode(), artist.encode(), b"Sample", b"2026", genre=12)
 
 
 def audio(n, seed):
@@ -32,11 +27,11 @@ def audio(n, seed):
 def make(folder):
     folder.mkdir(parents=True, exist_ok=True)
     files = {
-        "intro.ape": audio(3000, 1) + ape_tag(title="Intro", artist="The Samples"),
-        "ballad.ape": audio(3000, 2) + id3v1_tag("Ballad", "The Samples"),
+        "intro.ape": audio(3000, 1) + ape(title="Intro", artist="The Samples"),
+        "ballad.ape": audio(3000, 2) + id3v1("Ballad", "The Samples"),
         "outro.ape": audio(3000, 3),
         "intro.mp3": audio(2000, 4),
-        "ballad.mp3": audio(2000, 5) + ape_tag(title="Old title", artist="Nobody", comment="x" * 200),
+        "ballad.mp3": audio(2000, 5) + ape(title="Old title", artist="Nobody", comment="x" * 200),
         "outro.mp3": audio(2000, 6),
         "bonus.mp3": audio(2000, 7),
     }

@@ -11,15 +11,7 @@ cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake
   -DCMAKE_BUILD_TYPE=Release -DKESTRANE_WARNINGS_AS_ERRORS=ON
 cmake --build build/windows -j2
 
-exe=build/windows/src/kestrane.exe
-dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-echo "== $exe imports: $(echo $dlls)"
-for dll in $dlls; do
-  case "$dll" in
-    kernel32.dll|msvcrt.dll) ;;
-    *) echo "error: $exe needs $dll, not a system DLL" >&2; exit 1 ;;
-  esac
-done
+bash scripts/check-windows-imports.sh build/windows/src/kestrane.exe
 
 # The end-to-end driver is a Linux program that starts kestrane.exe under wine.
 cmake -S tests/windows/under_wine -B build/under-wine -DKESTRANE_WARNINGS_AS_ERRORS=ON \

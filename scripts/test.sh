@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
-# Installs what the tests need, then builds and runs every test suite.
+# Installs what the tests need, then builds and runs every test suite. A
+# failing stage does not stop the later ones; the summary at the end lists
+# each stage's result, and the script fails if any stage failed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # Everything any stage needs, installed first so that every build sees it
 # (the TagLib interoperability tests, for one, are built in every stage).
 bash scripts/need-packages.sh cmake g++ make python3 googletest libgtest-dev pkg-config libtag1-dev \
-  groff-base man-db dpkg-dev file clang libclang-rt-14-dev strace \
+  groff-base man-db dpkg-dev file lintian clang libclang-rt-14-dev strace \
   mingw-w64 g++-mingw-w64-x86-64 wine wine64
 
 stages=(sanitized native package safety fuzz windows bench-smoke)
+results=()
+failed=0
 for stage in "${stages[@]}"; do
   echo "== test stage: $stage"
-  bash "scripts/test-$stage.sh"
+  if bash "scripts/test-$stage.sh"; then
+    results+=("passed  $stage")
+  else
+    results+=("FAILED  $stage (exit status $?)")
+    failed=$((failed + 1))
+  fi
 done
-echo "stages: ${#stages[@]} passed, 0 failed"
+echo "== results:"
+printf '   %s\n' "${results[@]}"
+echo "stages: $((${#stages[@]} - failed)) passed, $failed failed"
+[ $failed -eq 0 ]
