@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/need-packages.sh cmake g++ make googletest libgtest-dev \
-  mingw-w64 g++-mingw-w64-x86-64 wine wine64
+  mingw-w64 g++-mingw-w64-x86-64 wine wine64 locales
 
 cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DKESTRANE_WARNINGS_AS_ERRORS=ON
@@ -20,6 +20,10 @@ cmake --build build/under-wine -j2
 
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/kestrane-wine.XXXXXX")
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+# Wine takes Linux file names and arguments as UTF-8, and gives the prefix
+# the Western ANSI code page (1252) the tests expect; one of them makes a
+# Japanese locale of its own (hence the locales package).
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 stop_wine() {
   wineserver -k 2>/dev/null || true

@@ -1,6 +1,7 @@
 // Entry point: sets up standard output, runs the tool, and always ends with
 // status 0; the report on standard output is the tool's interface.
 #include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,8 +13,8 @@
 int main(int argc, char** argv) {
     kestrane::platform::init_output();
     try {
-        std::vector<std::string_view> arguments;
-        for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+        std::vector<std::string> texts = kestrane::platform::command_line_arguments(argc, argv);
+        std::vector<std::string_view> arguments(texts.begin(), texts.end());
         kestrane::run(arguments);
     } catch (const std::bad_alloc&) {
         kestrane::report::say(kestrane::messages::kOutOfMemory);

@@ -58,12 +58,17 @@ struct MatchingFiles {
 MatchingFiles list_matching_files(const std::string& first_specification,
                                   const std::string& second_specification);
 
+// The arguments after the program's name, as UTF-8 on Windows (taken from
+// the wide command line, which holds every character the user typed) and
+// as the bytes the program was given on POSIX systems.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+
 // Sets up standard output (buffering, line ends) and the process for a run.
 void init_output();
 
-// Writes report text to standard output: '\n' ends a line, and the platform
-// turns it into its own line end. Buffered in blocks unless standard output
-// is a terminal.
+// Writes report text (UTF-8) to standard output: '\n' ends a line, and the
+// platform turns it into its own line end (and, on Windows, its own
+// encoding). Buffered in blocks unless standard output is a terminal.
 void write_output(std::string_view text);
 
 // Writes everything still buffered on standard output.

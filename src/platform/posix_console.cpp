@@ -33,6 +33,10 @@ void on_interrupt(int signal_number) {
 
 }  // namespace
 
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 void init_output() {
     if (::isatty(STDOUT_FILENO)) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -1,11 +1,15 @@
 // Files on Windows: each file opened without sharing, so no other opener
 // (this process included) gets at it while it is open, and read or written
-// at 64-bit positions from the start of the file.
+// at 64-bit positions from the start of the file. A file is opened by the
+// \\?\ form of its full path, so the name the listing gave is the file
+// opened, whatever its length or its last character.
 #include "platform/platform.h"
 
 #include <windows.h>
 
 #include <algorithm>
+
+#include "platform/windows_names.h"
 
 namespace kestrane::platform {
 namespace {
@@ -26,7 +30,7 @@ bool seek_to(HANDLE handle, std::uint64_t offset) {
 // read-only attribute is checked here too: Windows refuses write access to
 // such a file by itself, but wine running as root would grant it.
 bool open_exclusive(const std::string& path, DWORD access, bool refuse_read_only, OpenFile& file) {
-    HANDLE handle = ::CreateFileA(path.c_str(), access, 0, nullptr, OPEN_EXISTING,
+    HANDLE handle = ::CreateFileW(system_path_of_listed_file(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information{};

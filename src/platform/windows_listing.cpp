@@ -1,9 +1,13 @@
 // Directory listing on Windows: the system's own matching of '*' and '?'
 // (letter case ignored, short 8.3 aliases included), in the order the
-// system returns the entries.
+// system returns the entries. The specification is resolved as Windows
+// resolves what a user types and searched through its \\?\ form, so its
+// length has no limit; names come back whole, as UTF-8.
 #include "platform/platform.h"
 
 #include <windows.h>
+
+#include "platform/windows_names.h"
 
 namespace kestrane::platform {
 namespace {
@@ -14,12 +18,12 @@ constexpr DWORD kSkippedAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_H
 
 std::vector<std::string> list_matching_files(const std::string& specification) {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = ::FindFirstFileA(specification.c_str(), &entry);
+    WIN32_FIND_DATAW entry;
+    HANDLE search = ::FindFirstFileW(system_path(to_wide(specification)).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return names;
     do {
-        if ((entry.dwFileAttributes & kSkippedAttributes) == 0) names.emplace_back(entry.cFileName);
-    } while (::FindNextFileA(search, &entry));
+        if ((entry.dwFileAttributes & kSkippedAttributes) == 0) names.push_back(to_utf8(entry.cFileName));
+    } while (::FindNextFileW(search, &entry));
     ::FindClose(search);
     return names;
 }

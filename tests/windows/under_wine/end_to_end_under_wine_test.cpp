@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,18 @@ void set_attributes(const ScratchFolder& folder, const std::vector<std::pair<std
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
+// Runs the tool with standard output on a terminal, which wine makes its
+// console, and gives what the terminal received.
+std::string console_report(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+    std::string tool = shell_quoted(KESTRANE_EXE), shown;
+    for (const std::string& argument : arguments) tool += " " + shell_quoted(argument);
+    std::string command = "cd " + shell_quoted(folder.path.string()) + " && script -qec " + shell_quoted(tool) +
+                          " /dev/null </dev/null";
+    FILE* terminal = ::popen(command.c_str(), "r");
+    for (int c; (c = std::fgetc(terminal)) != EOF;) shown += static_cast<char>(c);
+    EXPECT_EQ(::pclose(terminal), 0);
+    return shown;
+}
 
 TEST(CommandLine, SlashQuestionMarkIsAnIllegalOptionNotHelp) {
     ScratchFolder folder;
@@ -286,6 +299,126 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
         EXPECT_EQ(snapshot(dry.path), bytes_before) << dry_mode[0];
         EXPECT_EQ(modification_times(dry), times_before) << dry_mode[0];
     }
+}
+
+// Names in many scripts in every role: typed, listed, input, output, paired,
+// folder part. Redirected, the report is in the ANSI code page (1252 in this
+// prefix) with '?' for each character (UTF-16 unit) it lacks; on a console
+// every name shows as it is.
+TEST(Names, EveryScriptInEveryRole) {
+    const std::vector<std::pair<std::string, std::string>> names = {  // as named, as reported; in listing order
+        {"Beyoncé", "Beyonc\xE9"}, {"Cafe\u0301", "Cafe?"}, {"Sigur Rós", "Sigur R\xF3s"},
+        {"Ελληνικά", "????????"}, {"Мумий Тролль", "????? ??????"}, {"東京", "??"}, {"🎵 Song", "?? Song"}};
+    ScratchFolder folder;
+    fs::create_directory(folder / "Музыка");
+    std::map<std::string, Bytes> files;
+    std::string many_to_many = kBanner, one_to_many = kBanner;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const auto& [name, reported] = names[i];
+        files["Музыка/" + name + ".ape"] = kAudio + ape_tag({.fill = static_cast<std::uint8_t>('a' + i)});
+        files[name + ".mp3"] = kAudio;
+        many_to_many += entry(reported + ".mp3", "appended tag from ??????\\" + reported + ".ape\n");
+        one_to_many += entry(reported + ".mp3", "updated tag from ??????\\?? Song.ape\n");
+    }
+    for (const auto& [path, bytes] : files) write_file(folder / path, bytes);
+    EXPECT_EQ(report(folder, {"Музыка\\*.ape", "*.mp3"}), crlf(many_to_many));
+    for (const auto& [name, reported] : names) files[name + ".mp3"] = files["Музыка/" + name + ".ape"];
+    EXPECT_EQ(snapshot(folder.path), files);
+
+    EXPECT_EQ(report(folder, {"Музыка\\東京.ape", "Ελληνικά"}),
+              crlf(kBanner + entry("????????.mp3", "updated tag from ??????\\??.ape\n")));
+    files["Ελληνικά.mp3"] = files["Музыка/東京.ape"];
+    EXPECT_EQ(snapshot(folder.path), files);
+    std::string shown = console_report(folder, {"-n", "Музыка\\Мумий Тролль.ape", "東京"});
+    EXPECT_NE(shown.find("東京.mp3:"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("would update tag from Музыка\\Мумий Тролль.ape"), std::string::npos) << shown;
+
+    EXPECT_EQ(report(folder, {"Музыка\\🎵 Song.ape", "*"}), crlf(one_to_many));
+    for (const auto& [name, reported] : names) files[name + ".mp3"] = files["Музыка/🎵 Song.ape"];
+    EXPECT_EQ(snapshot(folder.path), files);
+}
+
+// A folder whose path, even from the current folder, is longer than the 260
+// characters of the ANSI calls. (Wine, like Windows, won't start a program
+// in a current folder that long.)
+TEST(Names, PathsBeyondTheOldLengthLimit) {
+    ScratchFolder folder;
+    fs::path deep = folder.path;
+    std::string relative;
+    for (char disc = '1'; disc <= '5'; ++disc) {
+        std::string part = std::string("Disc ") + disc + " of the Complete Studio Recordings (Remastered 2024) [Deluxe]";
+        deep /= part;
+        relative += (relative.empty() ? "" : "\\") + part;
+    }
+    fs::create_directories(deep);
+    write_file(deep / "a.ape", kAudio + kApeTag);
+    write_file(deep / "a.mp3", kAudio);
+    write_file(deep / "b.mp3", kAudio + kOldId3);
+    ASSERT_GT(relative.size(), 300u);
+    EXPECT_EQ(report(folder, {relative + "\\a.ape", relative + "\\a"}),
+              crlf(kBanner + entry(relative + "\\a.mp3", "appended tag from " + relative + "\\a.ape\n")));
+    EXPECT_EQ(read_file(deep / "a.mp3"), kAudio + kApeTag);
+    const std::string absolute = windows_path(deep) + "\\";
+    write_file(deep / "a.ape", kAudio + kId3Tag);
+    EXPECT_EQ(report(folder, {absolute + "a.ape", absolute + "*.mp3"}),
+              crlf(kBanner + entry(absolute + "a.mp3", "updated tag from " + absolute + "a.ape\n") +
+                   entry(absolute + "b.mp3", "updated tag from " + absolute + "a.ape\n")));
+    EXPECT_EQ(read_file(deep / "a.mp3"), kAudio + kId3Tag);
+    EXPECT_EQ(read_file(deep / "b.mp3"), kAudio + kId3Tag);
+}
+
+// Names ending in a dot or a space (made on other systems) beside hidden
+// files named without it: the file listed is the one read or changed.
+TEST(Names, ATrailingDotOrSpaceNamesItsOwnFile) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kId3Tag);
+    write_file(folder / "in.ape.", kAudio + kApeTag);
+    for (const char* name : {"b.mp3", "b.mp3.", "c.mp3", "c.mp3 "}) write_file(folder / name, kAudio);
+    set_attributes(folder, {{"h", "in.ape"}, {"h", "b.mp3"}, {"h", "c.mp3"}});
+    auto files = snapshot(folder.path);
+    EXPECT_EQ(report(folder, {"*.ape", "*.mp3"}), crlf(kBanner + entry("b.mp3.", "appended tag from in.ape.\n") +
+                                                       entry("c.mp3 ", "appended tag from in.ape.\n")));
+    files["b.mp3."] = files["c.mp3 "] = kAudio + kApeTag;
+    EXPECT_EQ(snapshot(folder.path), files);
+}
+
+// Under code page 932 a character's second byte may be '\' (ソ is 83 5C) or
+// an ASCII letter (ア 83 41, ヂ 83 61). Run in a wine prefix of its own,
+// made with a Japanese locale built for it.
+TEST(Names, JapaneseSecondBytesAreNeitherSeparatorsNorLetters) {
+    ScratchFolder wine_home;
+    const std::string home = wine_home.path.string();
+    std::vector<std::pair<const char*, std::string>> environment = {
+        {"WINEPREFIX", home + "/prefix"}, {"LOCPATH", home}, {"LC_ALL", "ja_JP.UTF-8"}};
+    for (auto& [name, value] : environment) {
+        const char* outer = std::getenv(name);
+        ::setenv(name, value.c_str(), 1);
+        value = outer != nullptr ? outer : "";
+    }
+    const std::string make_prefix = "localedef -i ja_JP -f UTF-8 " + shell_quoted(home + "/ja_JP.UTF-8") +
+                                    " && mkdir " + shell_quoted(home + "/prefix") +
+                                    " && wineserver -p60 && wineboot -i </dev/null >/dev/null 2>&1";
+    EXPECT_EQ(std::system(make_prefix.c_str()), 0) << make_prefix;
+    ScratchFolder folder, pairs;
+    for (const char* name : {"ソ.mp3", "ソソ.mp3"}) write_file(folder / name, kAudio);
+    write_file(folder / "ソ.ape", kAudio + kApeTag);
+    write_file(folder / "ソソ.ape", kAudio + kId3Tag);
+    EXPECT_EQ(report(folder, {"ソ.ape", "ソ.mp3"}),
+              crlf(kBanner + entry("\x83\x5C.mp3", "appended tag from \x83\x5C.ape\n")));
+    for (const char* name : {"ア.mp3", "ヂ.mp3"}) write_file(pairs / name, kAudio);
+    write_file(pairs / "ア.ape", kAudio + kApeTag);
+    write_file(pairs / "z.ape", kAudio + kId3Tag);
+    EXPECT_EQ(report(pairs, {"*.ape", "*.mp3"}),
+              crlf(kBanner + entry("\x83\x41.mp3", "appended tag from \x83\x41.ape\n") +
+                   entry("\x83\x61.mp3", "no matching input file!\n")));
+    EXPECT_EQ(std::system("wineserver -k"), 0);
+    for (const auto& [name, outer] : environment) {
+        if (outer.empty()) ::unsetenv(name); else ::setenv(name, outer.c_str(), 1);
+    }
+    EXPECT_EQ(read_file(folder / "ソ.mp3"), kAudio + kApeTag);
+    EXPECT_EQ(read_file(folder / "ソソ.mp3"), kAudio);
+    EXPECT_EQ(read_file(pairs / "ア.mp3"), kAudio + kApeTag);
+    EXPECT_EQ(read_file(pairs / "ヂ.mp3"), kAudio);
 }
 
 }  // namespace

@@ -1,0 +1,148 @@
+// Conversions between the tool's UTF-8 and the system's UTF-16, and the
+// \\?\ form of paths.
+#include "platform/windows_names.h"
+
+#include <windows.h>
+
+namespace kestrane::platform {
+namespace {
+
+constexpr wchar_t kReplacementCharacter = 0xFFFD;
+
+bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// The code point of the sequence starting at text[at] and its length in
+// bytes; length 0 when no well-formed sequence starts there.
+struct Decoded {
+    char32_t code_point = 0;
+    std::size_t length = 0;
+};
+
+Decoded decode(std::string_view text, std::size_t at) {
+    auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80) return {lead, 1};
+    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size()) return {};
+    char32_t code_point = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        auto byte = static_cast<unsigned char>(text[at + i]);
+        if (!is_continuation(byte)) return {};
+        code_point = (code_point << 6) | (byte & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code_point < kSmallest[length] || code_point > 0x10FFFF) return {};
+    return {code_point, length};
+}
+
+void append_utf8(char32_t code_point, std::string& text) {
+    if (code_point < 0x80) {
+        text += static_cast<char>(code_point);
+        return;
+    }
+    std::size_t length = code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
+    constexpr unsigned char kLeadMarks[] = {0, 0, 0xC0, 0xE0, 0xF0};
+    char bytes[4];
+    for (std::size_t i = length - 1; i > 0; --i) {
+        bytes[i] = static_cast<char>(0x80 | (code_point & 0x3F));
+        code_point >>= 6;
+    }
+    bytes[0] = static_cast<char>(kLeadMarks[length] | code_point);
+    text.append(bytes, length);
+}
+
+bool starts_with(std::wstring_view text, std::wstring_view start) { return text.substr(0, start.size()) == start; }
+
+// What Windows makes of a path typed by the user: GetFullPathNameW, which
+// takes paths of any length. A path it refuses is left as it is, for the
+// call that uses it to refuse in turn.
+std::wstring full_path(const std::wstring& typed) {
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = ::GetFullPathNameW(typed.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return typed;
+        if (length < full.size()) {
+            full.resize(length);
+            return full;
+        }
+        full.resize(length);  // the size needed, its terminating zero included
+    }
+}
+
+}  // namespace
+
+std::wstring to_wide(std::string_view text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        Decoded decoded = decode(text, at);
+        if (decoded.length == 0) {
+            wide += kReplacementCharacter;  // a byte no conversion of ours produced
+            ++at;
+            continue;
+        }
+        char32_t code_point = decoded.code_point;
+        if (code_point >= 0x10000) {
+            code_point -= 0x10000;
+            wide += static_cast<wchar_t>(0xD800 + (code_point >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + (code_point & 0x3FF));
+        } else {
+            wide += static_cast<wchar_t>(code_point);
+        }
+        at += decoded.length;
+    }
+    return wide;
+}
+
+std::string to_utf8(std::wstring_view text) {
+    std::string utf8;
+    utf8.reserve(text.size());
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        char32_t unit = text[at];
+        if (is_high_surrogate(unit) && at + 1 < text.size() && is_low_surrogate(text[at + 1])) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[at + 1] - 0xDC00);
+            ++at;
+        }
+        append_utf8(unit, utf8);
+    }
+    return utf8;
+}
+
+std::string to_ansi_code_page(std::wstring_view text) {
+    if (text.empty()) return {};
+    // Told not to put look-alikes ("best fit") in place of what the code
+    // page lacks; the few code pages that refuse that flag (UTF-8 among
+    // them) convert without it.
+    UINT code_page = ::GetACP();
+    DWORD flags = WC_NO_BEST_FIT_CHARS;
+    int wide_length = static_cast<int>(text.size());
+    int length = ::WideCharToMultiByte(code_page, flags, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    if (length == 0) {
+        flags = 0;
+        length = ::WideCharToMultiByte(code_page, flags, text.data(), wide_length, nullptr, 0, nullptr, nullptr);
+    }
+    std::string ansi(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(code_page, flags, text.data(), wide_length, ansi.data(), length, nullptr, nullptr);
+    return ansi;
+}
+
+std::wstring system_path(std::wstring_view typed) {
+    std::wstring full = full_path(std::wstring(typed));
+    if (starts_with(full, L"\\\\?\\")) return full;
+    if (starts_with(full, L"\\\\.\\")) return L"\\\\?\\" + full.substr(4);  // already resolved
+    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return L"\\\\?\\" + full;
+    return full;
+}
+
+std::wstring system_path_of_listed_file(std::string_view path) {
+    // A listed name holds no separator, so the folder part ends at the last one.
+    std::size_t name_start = path.find_last_of("\\/:") + 1;  // 0 when there is none
+    std::string_view folder = path.substr(0, name_start);
+    std::wstring system = system_path(folder.empty() ? L"." : to_wide(folder));
+    if (!system.empty() && system.back() != L'\\') system += L'\\';
+    return system + to_wide(path.substr(name_start));
+}
+
+}  // namespace kestrane::platform
