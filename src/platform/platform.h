@@ -58,12 +58,15 @@ struct MatchingFiles {
 MatchingFiles list_matching_files(const std::string& first_specification,
                                   const std::string& second_specification);
 
-// Sets up standard output (buffering, line ends) and the process for a run.
+// Sets up standard output (buffering, line ends) and the process for a run:
+// the first thing the tool does. On POSIX it also opens any closed standard
+// descriptor on /dev/null, so no user's file can become one.
 void init_output();
 
 // Writes report text to standard output: '\n' ends a line, and the platform
 // turns it into its own line end. Buffered in blocks unless standard output
-// is a terminal.
+// is a terminal. A write that fails (the reader has gone) never ends the
+// run; on POSIX the rest of the report is then skipped, not retried.
 void write_output(std::string_view text);
 
 // Writes everything still buffered on standard output.
