@@ -45,7 +45,9 @@ bool set_file_length(const OpenFile& file, std::uint64_t length);
 void close_file(OpenFile& file);
 
 // Names (without directory) of the regular, non-hidden files matching the
-// last component of the specification, which may hold '*' and '?'.
+// last component of the specification, which may hold '*' and '?'. Letter
+// case is ignored, except that on POSIX a specification without wildcards
+// gives only the file of exactly that name when there is one.
 // Empty when nothing matches or the directory can't be read.
 std::vector<std::string> list_matching_files(const std::string& specification);
 
