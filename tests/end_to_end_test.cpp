@@ -327,6 +327,20 @@ TEST(Listing, MatchesNamesAsAWindowsUserExpects) {
     EXPECT_EQ(run_in(folder, {"in.ape", "?.mp3"}).output, kBannerText + entry("b.MP3", "updated tag from in.ape\n"));
 }
 
+// Names differing only in case can coexist here: a plain name means the file
+// of exactly that name, and a file of another case only when there is none.
+TEST(Listing, APlainNameIsTheFileOfExactlyThatNameWhenThereIsOne) {
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    write_file(folder / "IN.APE", kAudio + kId3Tag);
+    for (const char* name : {"a.mp3", "A.MP3", "B.MP3"}) write_file(folder / name, kAudio);
+    EXPECT_EQ(run_in(folder, {"in.ape", "a.mp3"}).output, kBannerText + entry("a.mp3", "appended tag from in.ape\n"));
+    EXPECT_EQ(run_in(folder, {"IN.APE", "b.mp3"}).output, kBannerText + entry("B.MP3", "appended tag from IN.APE\n"));
+    EXPECT_EQ(read_file(folder / "a.mp3"), kAudio + kApeTag);
+    EXPECT_EQ(read_file(folder / "A.MP3"), kAudio);
+    EXPECT_EQ(read_file(folder / "B.MP3"), kAudio + kId3Tag);
+}
+
 // Files past 4 GiB (sparse, so they take no room) work like any other: only
 // their ends are read and written, at 64-bit positions.
 TEST(Copy, FilesBeyondFourGibibytes) {

@@ -13,12 +13,14 @@ namespace {
 
 constexpr int kFinishedChange = 42;
 
-// Runs body in a child process with the tool's signal set-up; returns the
-// raw wait status.
+// Runs body in a child process with the tool's signal set-up, the signals
+// starting at their default as from an interactive shell (an ignored one
+// stays ignored); returns the raw wait status.
 template <typename Body>
 int status_of_child(Body body) {
     pid_t child = ::fork();
     if (child == 0) {
+        for (int signal_number : {SIGINT, SIGTERM}) std::signal(signal_number, SIG_DFL);
         platform::init_output();
         body();
         ::_exit(0);

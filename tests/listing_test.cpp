@@ -44,6 +44,7 @@ TEST(ListingTwo, TwoAtOnceGiveWhatEachGivesAlone) {
         {f.spec("*.ape"), f.spec("*.mp3")},      // one directory, read once
         {f.spec("*.mp3"), f.spec("*.mp3")},      // the same pattern twice
         {f.spec("a.*"), f.spec("?.mp3")},
+        {f.spec("a.ape"), f.spec("b.ape")},      // a name as typed, a name of another case
         {f.spec("*.ape"), f.spec("sub/*.mp3")},  // two directories
         {f.spec("missing/*.ape"), f.spec("*.mp3")},
         {f.spec("*.flac"), f.spec("*.wav")},

@@ -45,7 +45,9 @@ bool set_file_length(const OpenFile& file, std::uint64_t length);
 void close_file(OpenFile& file);
 
 // Names (without directory) of the regular, non-hidden files matching the
-// last component of the specification, which may hold '*' and '?'.
+// last component of the specification, which may hold '*' and '?'. Letter
+// case is ignored, except that on POSIX a specification without wildcards
+// gives only the file of exactly that name when there is one.
 // Empty when nothing matches or the directory can't be read.
 std::vector<std::string> list_matching_files(const std::string& specification);
 
@@ -63,12 +65,17 @@ MatchingFiles list_matching_files(const std::string& first_specification,
 // as the bytes the program was given on POSIX systems.
 std::vector<std::string> command_line_arguments(int argc, char** argv);
 
-// Sets up standard output (buffering, line ends) and the process for a run.
+// Sets up standard output (buffering, line ends) and the process for a run:
+// the first thing the tool does. On POSIX it also opens any closed standard
+// descriptor on /dev/null, so no user's file can become one.
 void init_output();
 
-// Writes report text (UTF-8) to standard output: '\n' ends a line, and the
+// Writes report text (UTF-8) to standard output: '
+' ends a line, and the
 // platform turns it into its own line end (and, on Windows, its own
-// encoding). Buffered in blocks unless standard output is a terminal.
+// encoding). Buffered in blocks unless standard output is a terminal. A
+// write that fails (the reader has gone) never ends the run; on POSIX the
+// rest of the report is then skipped, not retried.
 void write_output(std::string_view text);
 
 // Writes everything still buffered on standard output.

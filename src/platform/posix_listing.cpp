@@ -1,6 +1,8 @@
 // Directory listing on POSIX systems, with the matching rules a Windows
 // user of the tool expects: letter case ignored, '*' and '?' wildcards,
-// every other byte literal, hidden (dot) files skipped.
+// every other byte literal, hidden (dot) files skipped. As names differing
+// only in case can coexist here, a plain name (no wildcards) means exactly
+// that file when it exists, and any case of it only when it does not.
 #include "platform/platform.h"
 
 #include <algorithm>
@@ -50,10 +52,13 @@ bool is_regular_file(DIR* directory, const dirent* entry) {
     return ::fstatat(::dirfd(directory), entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode);
 }
 
+bool has_wildcards(std::string_view pattern) { return pattern.find_first_of("*?") != std::string_view::npos; }
+
 // The names one specification collects while its directory is read.
 struct Listing {
     std::string_view pattern;
     std::vector<std::string>& names;
+    bool exact_name_found = false;  // a plain name whose file exists as typed
 };
 
 std::string directory_of(const std::string& specification) {
@@ -67,7 +72,8 @@ std::string_view pattern_of(const std::string& specification) {
 }
 
 // Reads the directory once, giving each listing the regular, non-hidden
-// entries its pattern matches, sorted by byte order.
+// entries its pattern matches (only the exact one for a plain name that has
+// one), sorted by byte order.
 void read_directory(const std::string& folder, std::span<Listing> listings) {
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) return;
@@ -78,11 +84,18 @@ void read_directory(const std::string& folder, std::span<Listing> listings) {
         for (Listing& listing : listings) {
             if (!matches(listing.pattern, name)) continue;
             if (!regular) regular = is_regular_file(directory, entry);
-            if (*regular) listing.names.emplace_back(name);
+            if (!*regular) continue;
+            listing.names.emplace_back(name);
+            if (name == listing.pattern) listing.exact_name_found = true;
         }
     }
     ::closedir(directory);
-    for (Listing& listing : listings) std::sort(listing.names.begin(), listing.names.end());
+    for (Listing& listing : listings) {
+        if (listing.exact_name_found && !has_wildcards(listing.pattern)) {
+            listing.names.assign(1, std::string(listing.pattern));
+        }
+        std::sort(listing.names.begin(), listing.names.end());
+    }
 }
 
 }  // namespace

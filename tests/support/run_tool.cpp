@@ -14,15 +14,47 @@
 namespace kestrane::testing {
 namespace {
 
-std::string read_all(int fd) {
-    std::string text;
-    char buffer[65536];
-    ssize_t got;
-    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
-    return text;
+constexpr int kDefault = -1;
+constexpr int kSignalsStartingAsDefault[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+// Makes from the descriptor numbered to, or closes to when from is kClosed.
+void give(int from, int to) {
+    if (from == kClosed) {
+        ::close(to);
+    } else {
+        ::dup2(from, to);
+    }
+}
+
+// As a shell with job control starts a background job: the tool runs in a
+// process group of its own in a new session whose controlling terminal (and
+// the tool's standard input) is terminal. Exits with the tool's status, or
+// 128 + the signal that ended or stopped it; a stopped tool then gets SIGHUP,
+// as its process group is left orphaned.
+[[noreturn]] void run_in_background_of(const std::string& terminal, char* const* argv) {
+    ::setsid();
+    int tty = ::open(terminal.c_str(), O_RDWR | O_CLOEXEC);  // becomes the controlling terminal
+    if (::fork() == 0) {
+        ::setpgid(0, 0);
+        ::dup2(tty, STDIN_FILENO);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(-1, &status, WUNTRACED);
+    if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
+    ::_exit(128 + (WIFSTOPPED(status) ? WSTOPSIG(status) : WTERMSIG(status)));
 }
 
 }  // namespace
+
+std::string read_to_end(int descriptor) {
+    std::string text;
+    char buffer[65536];
+    ssize_t got;
+    while ((got = ::read(descriptor, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+    return text;
+}
 
 #ifndef KESTRANE_VERSION
 #error "KESTRANE_VERSION must be defined by the build"
@@ -126,9 +158,9 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
     pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        int null_input = ::open("/dev/null", O_RDONLY);
-        ::dup2(null_input, STDIN_FILENO);
-        ::dup2(::fileno(out_file), STDOUT_FILENO);
+        int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        give(options.input == kDefault ? null_input : options.input, STDIN_FILENO);
+        give(options.output == kDefault ? ::fileno(out_file) : options.output, STDOUT_FILENO);
         ::dup2(::fileno(err_file), STDERR_FILENO);
         if (::chdir(folder.c_str()) != 0) ::_exit(126);
         if (options.file_size_limit != 0) {
@@ -140,16 +172,23 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
             rlimit limit{options.address_space_limit, options.address_space_limit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
+        for (int signal_number : kSignalsStartingAsDefault) std::signal(signal_number, SIG_DFL);
+        for (int signal_number : options.ignored_signals) std::signal(signal_number, SIG_IGN);
+        if (!options.background_terminal.empty()) run_in_background_of(options.background_terminal, argv.data());
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    for (int handed_over : {options.input, options.output}) {
+        if (handed_over >= 0) ::close(handed_over);
+    }
+    if (options.while_running) options.while_running(child);
     int status = 0;
     ::waitpid(child, &status, 0);
     ToolRun run;
     ::lseek(::fileno(out_file), 0, SEEK_SET);
     ::lseek(::fileno(err_file), 0, SEEK_SET);
-    run.output = read_all(::fileno(out_file));
-    run.errors = read_all(::fileno(err_file));
+    run.output = read_to_end(::fileno(out_file));
+    run.errors = read_to_end(::fileno(err_file));
     std::fclose(out_file);
     std::fclose(err_file);
     if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -19,9 +20,27 @@ struct ToolRun {
     int signal = 0;       // the signal that ended it, if any
 };
 
+// Stands for a standard descriptor the tool is started without.
+inline constexpr int kClosed = -2;
+
 struct RunOptions {
     std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
     std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
+    // Standard input and output: a descriptor, handed over (closed here once
+    // the tool has it), or kClosed; by default /dev/null and the captured
+    // ToolRun::output.
+    int input = -1;
+    int output = -1;
+    // Signals ignored when the tool starts; SIGINT, SIGTERM, SIGHUP, SIGQUIT
+    // and SIGPIPE not listed start with their default action.
+    std::vector<int> ignored_signals{};
+    // When not empty, the path of a terminal the tool runs in the background
+    // of, as a shell's job started with '&', with it as standard input. A
+    // tool ended or stopped by a signal there exits with 128 + the signal.
+    std::string background_terminal{};
+    // Called with the tool's process id once it is started, before it is
+    // waited for.
+    std::function<void(int)> while_running{};
 };
 
 // The executable under test: $KESTRANE_EXE, else the one this build made.
@@ -33,6 +52,9 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
 // Runs the tool and expects it to end normally with status 0 and nothing
 // on standard error.
 ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments);
+
+// Everything read from the descriptor until its end.
+std::string read_to_end(int descriptor);
 
 // One heading and its outcome line, as the report prints them.
 std::string entry(const std::string& output_path, const std::string& outcome);

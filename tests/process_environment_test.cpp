@@ -1,0 +1,182 @@
+// How the process meets its surroundings: closed standard descriptors, a
+// reader that goes away, ignored signals, a terminal it runs in the
+// background of, a non-blocking pipe. Every output still gets its tag, the
+// report is complete wherever it can be read, and the status is 0.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "support/run_tool.h"
+#include "support/sample_files.h"
+
+namespace kestrane {
+namespace {
+
+using namespace kestrane::testing;
+using Names = std::vector<std::string>;
+
+// 200 pairs make a report of about 7.5 KiB: more than a small pipe holds.
+constexpr int kPairs = 200;
+const Names kEveryPair = {"*.ape", "*.mp3"};
+
+std::string stem(int pair) { return "t" + std::to_string(100 + pair); }
+
+// A folder of untagged outputs, each with an input of its name.
+struct Pairs {
+    ScratchFolder folder;
+    Pairs() {
+        for (int i = 0; i < kPairs; ++i) {
+            write_file(folder / (stem(i) + ".ape"), kAudio + kApeTag);
+            write_file(folder / (stem(i) + ".mp3"), kAudio);
+        }
+    }
+    std::string report() const {
+        std::string text = kBannerText;
+        for (int i = 0; i < kPairs; ++i) text += entry(stem(i) + ".mp3", "appended tag from " + stem(i) + ".ape\n");
+        return text;
+    }
+    // The outputs not as a run on a quiet terminal leaves them.
+    Names untagged() const {
+        Names names;
+        for (int i = 0; i < kPairs; ++i) {
+            if (read_file(folder / (stem(i) + ".mp3")) != kAudio + kApeTag) names.push_back(stem(i));
+        }
+        return names;
+    }
+};
+
+// A 4 KiB pipe the tool does not inherit; the write end is handed to it.
+struct SmallPipe {
+    int ends[2] = {-1, -1};
+    SmallPipe() {
+        if (::pipe2(ends, O_CLOEXEC) != 0 || ::fcntl(ends[1], F_SETPIPE_SZ, 4096) != 4096) {
+            throw std::runtime_error("cannot make a small pipe");
+        }
+    }
+    ~SmallPipe() { ::close(ends[0]); }
+};
+
+// Waits until the process has ended (not reaped yet) or sleeps, as a writer
+// waiting for room in a pipe does.
+void wait_until_ended_or_asleep(int pid) {
+    for (;;) {
+        siginfo_t ended{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == pid) {
+            return;
+        }
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+        std::size_t state = stat.rfind(')') + 2;  // the field after the command name
+        if (state < stat.size() && stat[state] == 'S') return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+TEST(ProcessEnvironment, ClosedStandardDescriptorsNeverLeadTheReportIntoAnOutput) {
+    Pairs pairs;
+    ToolRun run = run_tool(pairs.folder.path, kEveryPair, {.input = kClosed, .output = kClosed});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(pairs.untagged(), Names{});
+
+    // Standard input, closed, is /dev/null while the tool waits for room.
+    SmallPipe report;
+    std::string standard_input;
+    RunOptions options{.input = kClosed, .output = report.ends[1], .while_running = [&](int tool) {
+                           wait_until_ended_or_asleep(tool);
+                           std::error_code ended;
+                           std::string link = "/proc/" + std::to_string(tool) + "/fd/0";
+                           standard_input = std::filesystem::read_symlink(link, ended).string();
+                           read_to_end(report.ends[0]);
+                       }};
+    run_tool(pairs.folder.path, kEveryPair, options);
+    EXPECT_EQ(standard_input, "/dev/null");
+}
+
+// The pipe holds less than the report: the tool writes after the reader went.
+TEST(ProcessEnvironment, AReaderThatStopsEarlyEndsNeitherTheRunNorItsStatus) {
+    Pairs pairs;
+    SmallPipe report;
+    ToolRun run = run_tool(pairs.folder.path, kEveryPair, {.output = report.ends[1], .while_running = [&](int) {
+                               char first_bytes[16];  // as "| head -c 16" reads
+                               EXPECT_GT(::read(report.ends[0], first_bytes, sizeof first_bytes), 0);
+                               ::close(report.ends[0]);
+                               report.ends[0] = -1;
+                           }});
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(pairs.untagged(), Names{});
+}
+
+// The signal comes once the tool has printed, so after its set-up, and while
+// the rest of its report can't fit in the pipe, so before its end.
+TEST(ProcessEnvironment, AnIgnoredHangUpStaysIgnoredAndADefaultOneStillEndsTheRun) {
+    for (bool ignored : {true, false}) {
+        Pairs pairs;
+        SmallPipe report;
+        std::string output;
+        ToolRun run = run_tool(pairs.folder.path, kEveryPair,
+                               {.output = report.ends[1],
+                                .ignored_signals = ignored ? std::vector{SIGHUP} : std::vector<int>{},
+                                .while_running = [&](int tool) {
+                                    char first = 0;
+                                    EXPECT_EQ(::read(report.ends[0], &first, 1), 1);
+                                    ::kill(tool, SIGHUP);
+                                    output = first + read_to_end(report.ends[0]);
+                                }});
+        if (ignored) {
+            EXPECT_EQ(run.exit_status, 0);
+            EXPECT_EQ(output, pairs.report());
+            EXPECT_EQ(pairs.untagged(), Names{});
+        } else {
+            EXPECT_EQ(run.signal, SIGHUP);
+        }
+    }
+}
+
+TEST(ProcessEnvironment, ABackgroundRunNeitherStopsNorTakesTheTerminalsInput) {
+    ScratchFolder folder;
+    write_file(folder / "a.ape", kAudio + kApeTag);
+    write_file(folder / "a.mp3", kAudio);
+    int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    std::string terminal_name = ::ptsname(terminal);
+    const std::string typed = "typed for the job in the foreground\n";
+    ASSERT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+
+    ToolRun run = run_tool(folder.path, {"a.ape", "a.mp3"}, {.background_terminal = terminal_name});
+    EXPECT_EQ(run.exit_status, 0);  // 128 + SIGTTOU when stopped
+    EXPECT_EQ(run.output, kBannerText + entry("a.mp3", "appended tag from a.ape\n"));
+    EXPECT_EQ(read_file(folder / "a.mp3"), kAudio + kApeTag);
+
+    int reader = ::open(terminal_name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    char line[64] = {};
+    EXPECT_EQ(::read(reader, line, sizeof line - 1), static_cast<ssize_t>(typed.size()));
+    EXPECT_EQ(line, typed);
+    ::close(reader);
+    ::close(terminal);
+}
+
+// The pipe is read only once the tool has filled it and waits, or has ended.
+TEST(ProcessEnvironment, ANonBlockingPipeGetsTheWholeReport) {
+    Pairs pairs;
+    SmallPipe report;
+    ASSERT_EQ(::fcntl(report.ends[1], F_SETFL, O_NONBLOCK), 0);
+    std::string output;
+    ToolRun run = run_tool(pairs.folder.path, kEveryPair, {.output = report.ends[1], .while_running = [&](int tool) {
+                               wait_until_ended_or_asleep(tool);
+                               output = read_to_end(report.ends[0]);
+                           }});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(output, pairs.report());
+    EXPECT_EQ(pairs.untagged(), Names{});
+}
+
+}  // namespace
+}  // namespace kestrane
