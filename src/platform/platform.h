@@ -70,8 +70,7 @@ std::vector<std::string> command_line_arguments(int argc, char** argv);
 // descriptor on /dev/null, so no user's file can become one.
 void init_output();
 
-// Writes report text (UTF-8) to standard output: '
-' ends a line, and the
+// Writes report text (UTF-8) to standard output: '\n' ends a line, and the
 // platform turns it into its own line end (and, on Windows, its own
 // encoding). Buffered in blocks unless standard output is a terminal. A
 // write that fails (the reader has gone) never ends the run; on POSIX the
