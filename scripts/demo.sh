@@ -13,6 +13,8 @@ cd "$sample"
 describe() { python3 "$OLDPWD/scripts/make_sample.py" --describe "$@"; }
 echo "== sample folder: $sample"
 echo "== before:"; describe *
+echo "== kestrane -n '*.ape' '*.mp3'   (a dry run: says what it would do, changes nothing)"
+"$tool" -n '*.ape' '*.mp3' | tail -n +5
 echo "== kestrane '*.ape' '*.mp3'"
 "$tool" '*.ape' '*.mp3'
 echo "== after:"; describe *
