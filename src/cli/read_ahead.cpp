@@ -22,10 +22,13 @@ using namespace std::chrono_literals;
 // they look. The window holds far more pairs than the run gets through in
 // this time, so the readers stay ahead.
 constexpr auto kIdleLook = 1ms;
-// After this many pairs in a row whose files were in the cache already, the
-// cache is taken to be warm and only every kSampleStride-th pair is read
-// ahead, until one is found that was not.
+// Each pair whose files were in the cache already adds one to a score, each
+// pair with a file that was not takes kNotCachedWeight off (the probe also
+// fails now and then on a cached file). At kCachedBeforeSampling the cache
+// is taken to be warm and only every kSampleStride-th pair is read ahead,
+// until one is found that was not cached.
 constexpr std::size_t kCachedBeforeSampling = 64;
+constexpr std::size_t kNotCachedWeight = 16;
 constexpr std::size_t kSampleStride = 16;
 // How long stopping waits for the readers to finish the file in hand.
 constexpr auto kStopGrace = 100ms;
@@ -53,7 +56,7 @@ struct ReadAheadShared {
     std::atomic<std::size_t> current;  // the pair the run is at
     std::atomic<std::size_t> handed;   // pairs below this have been handed
     std::atomic<std::size_t> next;     // the next pair for a reader
-    std::atomic<std::size_t> cached_in_a_row{0};
+    std::atomic<std::size_t> cached_score{0};
     std::atomic<bool> stopping{false};
     std::mutex mutex;  // for the two conditions and `finished`
     std::condition_variable stop_requested;
@@ -74,7 +77,7 @@ bool take_pair(ReadAheadShared& shared, std::size_t& pair, std::string& input_pa
             shared.stop_requested.wait_for(lock, kIdleLook, [&] { return shared.stopping.load(); });
             continue;
         }
-        std::size_t stride = shared.cached_in_a_row.load() >= kCachedBeforeSampling ? kSampleStride : 1;
+        std::size_t stride = shared.cached_score.load() >= kCachedBeforeSampling ? kSampleStride : 1;
         if (!shared.next.compare_exchange_weak(next, pair + stride)) continue;
         Slot& slot = shared.slots[pair % kReadAheadPairs];
         std::lock_guard lock(slot.mutex);
@@ -93,20 +96,34 @@ bool warm_pair(const std::string& input_path, const std::string& output_path) {
     return input_cached && output_cached;
 }
 
+// Updates the score with whether the pair's files were cached already.
+// When a sampled pair's were not, the pairs sampling skipped after it are
+// read ahead too.
+void count_pair(ReadAheadShared& shared, std::size_t pair, bool cached) {
+    std::size_t score = shared.cached_score.load();
+    std::size_t new_score = 0;
+    do {
+        if (cached) {
+            new_score = std::min(score + 1, kCachedBeforeSampling);
+        } else if (score >= kCachedBeforeSampling) {
+            new_score = kCachedBeforeSampling - kNotCachedWeight;
+        } else {
+            new_score = score - std::min(score, kNotCachedWeight);
+        }
+    } while (!shared.cached_score.compare_exchange_weak(score, new_score));
+    if (score >= kCachedBeforeSampling && new_score < kCachedBeforeSampling) {
+        std::size_t next = shared.next.load();
+        while (next > pair + 1 && !shared.next.compare_exchange_weak(next, pair + 1)) {
+        }
+    }
+}
+
 void read_pairs_ahead(std::shared_ptr<ReadAheadShared> shared) {
     try {
         std::size_t pair = 0;
         std::string input_path, output_path;
         while (take_pair(*shared, pair, input_path, output_path)) {
-            if (warm_pair(input_path, output_path)) {
-                ++shared->cached_in_a_row;
-            } else if (shared->cached_in_a_row.exchange(0) >= kCachedBeforeSampling) {
-                // Sampling has met files that were not cached: the pairs it
-                // skipped after this one are read ahead too.
-                std::size_t next = shared->next.load();
-                while (next > pair + 1 && !shared->next.compare_exchange_weak(next, pair + 1)) {
-                }
-            }
+            count_pair(*shared, pair, warm_pair(input_path, output_path));
         }
     } catch (...) {
         // Out of memory: this reader stops; the run goes on as it would.
