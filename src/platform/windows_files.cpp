@@ -110,9 +110,11 @@ void close_file(OpenFile& file) {
 }
 
 // Reads the range into a scratch buffer: Windows has no call that only asks
-// for a file's bytes to be cached, nor one that tells whether they are. Full sharing, so it never fails an opener
-// that shares; the run's own opens, which share nothing, wait for it as
-// described at create_without_sharing.
+// for a file's bytes to be cached, nor one that tells whether they are.
+// Opened with full sharing, so it never fails an opener that shares; the
+// run's own opens, which share nothing, wait for it as described at
+// create_without_sharing. Anything but a file on a disk (a console, a pipe)
+// is closed unread.
 bool warm_file_end(const std::string& path, std::size_t count) {
     ::AcquireSRWLockShared(&read_ahead_handles);
     HANDLE handle = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
