@@ -1,22 +1,33 @@
 #!/usr/bin/env python3
 """Times one batch run of kestrane against the system-call floor.
 
-    bench/run.py [--smoke] [--floor-src PATH] [--work DIR] [--reps R]
+    bench/run.py [--smoke] [--floor-src PATH] [--work DIR] [--reps R] [--cases LABEL,...]
 
 Builds the tool in Release (build/bench) and the floor program with cc -O2,
-then for each case (N pairs of small outputs, N = 1,000, 10,000, 100,000,
-and 1,000 pairs of sparse 4 GiB outputs) runs `kestrane '*.ape' '*.mp3'` in
-a folder made by make_pairs.py and `floor DIR ape mp3` on an identical one,
-standard output to a file, several times alternating the two, with a warm
-page cache; every result is checked with check_pairs.py and the outputs are
-put back as made before the next run. A first run of each is not counted. Prints the median
-microseconds per pair of each, their ratio, and the system calls per pair
-counted by `strace -c -f` in a separate, untimed run; then PASS or FAIL for
+then for each case runs `kestrane '*.ape' '*.mp3'` in a folder made by
+make_pairs.py and `floor DIR ape mp3` on the same folder, standard output to
+a file, several times alternating the programs; every result is checked with
+check_pairs.py and the outputs are put back as made before the next run. A
+first run of each (which also records its peak memory) is not counted. The cases:
+
+  warm cache: N pairs of small outputs, N = 1,000, 10,000, 100,000, and
+    1,000 pairs of sparse 4 GiB outputs. At 10,000 pairs the tool also runs
+    with read-ahead switched off (KESTRANE_READ_AHEAD=0), as a third program.
+  cold cache: 10,000 and 100,000 pairs with the page cache dropped (as root:
+    sync; echo 3 > /proc/sys/vm/drop_caches) before every timed run of every
+    program. Without the permission these cases are skipped, loudly.
+
+Prints the median microseconds per pair of each program, the ratio to the
+floor, the peak memory of the tool, and the system calls per pair counted by
+strace in a separate, untimed run of the warm cases: those of the run's own
+thread apart from those of the read-ahead threads (the tool is traced with
+read-ahead on from the first pair, KESTRANE_READ_AHEAD=1, as a cached run
+would not start it). Then PASS or FAIL for
 each target. Exits 1 when a result is wrong or a target fails.
 
 The floor is not part of this project: its source is looked for at
 ../shared/bench/floor.c beside the repository unless --floor-src says
-otherwise. Without it the ratio is skipped, loudly.
+otherwise. Without it the ratios are skipped, loudly.
 
 --smoke: a few hundred pairs, one run each, no targets: proves in seconds
 that the bench still builds, runs and checks.
@@ -38,18 +49,30 @@ import check_pairs  # noqa: E402
 import make_pairs  # noqa: E402
 
 BUILD = os.path.join(REPO, "build", "bench")
+PEAK_MEMORY = os.path.join(BUILD, "peak_memory")
 DEFAULT_FLOOR_SRC = os.path.join(REPO, "..", "shared", "bench", "floor.c")
 
-# (label, pairs, sparse GiB, repetitions of each program)
-FULL_CASES = [("1k", 1_000, 0, 15), ("10k", 10_000, 0, 7), ("100k", 100_000, 0, 3),
-              ("1k sparse 4 GiB", 1_000, 4, 15)]
-SMOKE_CASES = [("smoke", 200, 0, 1), ("smoke sparse 4 GiB", 20, 4, 1)]
+# (label, pairs, sparse GiB, repetitions of each program, cold cache)
+FULL_CASES = [("1k", 1_000, 0, 15, False), ("10k", 10_000, 0, 7, False), ("100k", 100_000, 0, 3, False),
+              ("1k sparse 4 GiB", 1_000, 4, 15, False),
+              ("cold 10k", 10_000, 0, 7, True), ("cold 100k", 100_000, 0, 3, True)]
+SMOKE_CASES = [("smoke", 200, 0, 1, False), ("smoke sparse 4 GiB", 20, 4, 1, False),
+               ("smoke cold", 200, 0, 1, True)]
+# Cases that also time the tool with read-ahead switched off.
+READ_AHEAD_OFF_CASES = {"10k", "cold 10k", "smoke", "smoke cold"}
 
-RATIO_LIMIT = 1.3        # tool / floor time per pair at N = 10,000
-CALLS_LIMIT = 13         # tool system calls per pair at N = 10,000
+RATIO_LIMIT = 1.2        # tool / floor time per pair at N = 10,000, warm cache
+COLD_RATIO_LIMIT = 0.5   # tool / floor time per pair at N = 10,000, cold cache
+CALLS_LIMIT = 13         # system calls per pair of the run's own thread at N = 10,000
+# The run's own thread with read-ahead may make no more calls per pair than
+# without it; this allows for the few calls that start and stop the threads.
+CALLS_SLACK = 0.005
 GROWTH_LIMIT = 1.5       # time per pair at 100,000 over that at 1,000
 SPARSE_LIMIT = 1.25      # time per pair, sparse 4 GiB outputs over small ones
 BYTES_PER_PAIR = 16 << 10  # disk a pair of small files takes, generously
+DROP_CACHES = "/proc/sys/vm/drop_caches"
+READ_AHEAD_OFF = {"KESTRANE_READ_AHEAD": "0"}
+READ_AHEAD_FROM_FIRST_PAIR = {"KESTRANE_READ_AHEAD": "1"}
 
 
 class Failure(Exception):
@@ -73,6 +96,10 @@ def build_tool():
     return os.path.join(BUILD, "src", "kestrane")
 
 
+def build_peak_memory():
+    subprocess.run(["cc", "-O2", "-o", PEAK_MEMORY, os.path.join(BENCH, "peak_memory.c")], check=True)
+
+
 def build_floor(source):
     if not os.path.isfile(source):
         shout(f"floor source not found at {os.path.normpath(source)}: "
@@ -83,10 +110,11 @@ def build_floor(source):
     return floor
 
 
-def command(program, tool, folder):
-    if program == "tool":
-        return [tool, "*.ape", "*.mp3"]
-    return [tool, folder, "ape", "mp3"]
+def command(program, path, folder):
+    """The program's arguments and the changes to its environment."""
+    if program == "floor":
+        return [path, folder, "ape", "mp3"], {}
+    return [path, "*.ape", "*.mp3"], READ_AHEAD_OFF if program == "no-ra" else {}
 
 
 def make_folder(work, name, count, sparse_gib):
@@ -95,17 +123,33 @@ def make_folder(work, name, count, sparse_gib):
     return folder
 
 
-def run_once(folder, argv, prefix=()):
-    """Runs the program once in folder, whose outputs are as made; seconds
-    of wall time. The result and the report are checked, then the outputs
-    are put back as they were made."""
+def can_drop_caches():
+    try:
+        with open(DROP_CACHES, "w"):
+            return True
+    except OSError:
+        return False
+
+
+def drop_caches():
+    os.sync()
+    with open(DROP_CACHES, "w") as f:
+        f.write("3\n")
+
+
+def run_once(folder, argv, env=None, cold=False, prefix=()):
+    """Runs the program once in folder, whose outputs are as made, with the
+    page cache dropped first when cold; seconds of wall time. The result and
+    the report are checked, then the outputs are put back as they were made."""
     report = folder + ".report"
     os.sync()  # no write-back of earlier changes during the timed run
+    if cold:
+        drop_caches()
     try:
         with open(report, "wb") as out:
             start = time.perf_counter()
-            done = subprocess.run([*prefix, *argv], cwd=folder, stdout=out,
-                                  stderr=subprocess.PIPE, stdin=subprocess.DEVNULL)
+            done = subprocess.run([*prefix, *argv], cwd=folder, stdout=out, stderr=subprocess.PIPE,
+                                  stdin=subprocess.DEVNULL, env={**os.environ, **(env or {})})
             seconds = time.perf_counter() - start
         if done.returncode != 0:
             raise Failure(f"{argv[0]} exited with status {done.returncode}: "
@@ -120,61 +164,93 @@ def run_once(folder, argv, prefix=()):
         make_pairs.restore_outputs(folder)
 
 
-def count_calls(folder, argv, count):
-    """System calls per pair, in total and by name, from strace -c -f."""
-    summary = folder + ".strace"
-    run_once(folder, argv, prefix=("strace", "-c", "-f", "-o", summary))
-    by_name = {}
-    with open(summary) as f:
+def peak_memory(folder, argv, env, cold):
+    """Bytes of peak resident memory in a run, untimed."""
+    record = folder + ".peak"
+    run_once(folder, argv, env, cold, prefix=(PEAK_MEMORY, record))
+    with open(record) as f:
+        peak = int(f.read())
+    os.remove(record)
+    return peak
+
+
+def count_calls(folder, argv, env, count):
+    """System calls per pair from a full `strace -f` trace: of the run's own
+    thread (the process's first), in total and by name, and of all the
+    other threads (the read-ahead) together."""
+    trace = folder + ".strace"
+    run_once(folder, argv, env, prefix=("strace", "-f", "-qq", "-o", trace))
+    first_pid, own, others = None, {}, 0
+    with open(trace) as f:
         for line in f:
-            fields = line.split()
-            if len(fields) in (5, 6) and fields[0][0].isdigit():
-                by_name[fields[-1]] = int(fields[3])
-    os.remove(summary)
-    total = by_name.pop("total", sum(by_name.values()))
-    return total / count, {name: calls / count for name, calls in by_name.items()}
+            pid, _, call = line.partition(" ")
+            call = call.lstrip()
+            if not call[:1].isalpha() and not call.startswith("<... "):
+                continue  # a signal or an exit, not a call
+            if call.startswith("<... "):
+                continue  # the end of a call already counted at its start
+            first_pid = first_pid or pid
+            if pid == first_pid:
+                name = call.split("(", 1)[0]
+                own[name] = own.get(name, 0) + 1
+            else:
+                others += 1
+    os.remove(trace)
+    return (sum(own.values()) / count, {name: calls / count for name, calls in own.items()},
+            others / count)
 
 
 def measure(case, programs, work, have_strace):
-    """Each program gets its own folder of identical pairs, put back as made
-    after every run; the runs alternate between the programs."""
-    label, count, sparse_gib, reps = case
-    needed = count * BYTES_PER_PAIR * len(programs)
+    """The programs take turns on one folder of pairs, put back as made
+    after every run (one folder, so that where its files lie on the disk
+    favours none of them)."""
+    label, count, sparse_gib, reps, cold = case
+    programs = {name: path for name, path in programs.items()
+                if name != "no-ra" or label in READ_AHEAD_OFF_CASES}
+    needed = count * BYTES_PER_PAIR
     if shutil.disk_usage(work).free < needed:
         raise Failure(f"{label}: needs {needed >> 20} MiB free in {work}")
-    folders = {name: make_folder(work, name, count, sparse_gib) for name in programs}
-    argv = {name: command(name, programs[name], folders[name]) for name in programs}
+    folder = make_folder(work, "pairs", count, sparse_gib)
+    runs = {name: command(name, programs[name], folder) for name in programs}
     try:
-        for name in programs:  # not counted: the folders were just made
-            run_once(folders[name], argv[name])
+        # Not timed (the folder was just made): the peak memory of each.
+        peaks = {name: peak_memory(folder, *runs[name], cold) for name in programs}
         times = {name: [] for name in programs}
         for rep in range(reps):
             order = list(programs) if rep % 2 == 0 else list(reversed(programs))
             for name in order:
-                times[name].append(run_once(folders[name], argv[name]))
-        result = {"label": label, "count": count, "sparse": sparse_gib > 0}
+                times[name].append(run_once(folder, *runs[name], cold=cold))
+        result = {"label": label, "count": count, "sparse": sparse_gib > 0, "cold": cold,
+                  "programs": list(programs)}
         for name in programs:
+            result[name + " peak"] = peaks[name]
             result[name] = statistics.median(times[name]) * 1e6 / count
             result[name + " spread"] = (min(times[name]) * 1e6 / count,
                                         max(times[name]) * 1e6 / count)
-            if have_strace:
-                result[name + " calls"], result[name + " by name"] = count_calls(
-                    folders[name], argv[name], count)
+            if have_strace and not cold:
+                argv, env = runs[name]
+                if name == "tool":  # read-ahead running, whether or not it would start
+                    env = {**env, **READ_AHEAD_FROM_FIRST_PAIR}
+                (result[name + " calls"], result[name + " by name"],
+                 result[name + " other calls"]) = count_calls(folder, argv, env, count)
         return result
     finally:
-        for folder in folders.values():
-            shutil.rmtree(folder)
+        shutil.rmtree(folder)
 
 
-def show(result, programs):
-    say(f"== {result['label']}: {result['count']} pairs")
-    for name in programs:
+def show(result):
+    say(f"== {result['label']}: {result['count']} pairs"
+        + (", page cache dropped before every run" if result["cold"] else ""))
+    for name in result["programs"]:
         low, high = result[name + " spread"]
-        line = f"   {name:5} {result[name]:8.1f} us/pair (median; {low:.1f} to {high:.1f})"
+        line = (f"   {name:5} {result[name]:8.1f} us/pair (median; {low:.1f} to {high:.1f}), "
+                f"peak {result[name + ' peak'] / (1 << 20):.1f} MiB")
         if name + " calls" in result:
             line += f"   {result[name + ' calls']:.2f} calls/pair: " + ", ".join(
                 f"{call} {per:.2f}" for call, per in sorted(
                     result[name + " by name"].items(), key=lambda item: -item[1]) if per >= 0.01)
+            if result[name + " other calls"]:
+                line += f"; read-ahead threads {result[name + ' other calls']:.2f} calls/pair"
         say(line)
 
 
@@ -183,13 +259,16 @@ def cell(value, form):
 
 
 def table(results):
-    say("| case | tool us/pair | floor us/pair | tool/floor | tool calls/pair | floor calls/pair |")
-    say("| --- | ---: | ---: | ---: | ---: | ---: |")
+    say("| case | tool us/pair | read-ahead off us/pair | floor us/pair | tool/floor | "
+        "run's thread calls/pair | read-ahead calls/pair | floor calls/pair | tool peak MiB (read-ahead off) |")
+    say("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
     for r in results:
         ratio = r["tool"] / r["floor"] if "floor" in r else None
-        say(f"| {r['label']} | {r['tool']:.1f} | {cell(r.get('floor'), '{:.1f}')} | "
-            f"{cell(ratio, '{:.2f}x')} | {cell(r.get('tool calls'), '{:.2f}')} | "
-            f"{cell(r.get('floor calls'), '{:.2f}')} |")
+        say(f"| {r['label']} | {r['tool']:.1f} | {cell(r.get('no-ra'), '{:.1f}')} | "
+            f"{cell(r.get('floor'), '{:.1f}')} | {cell(ratio, '{:.2f}x')} | "
+            f"{cell(r.get('tool calls'), '{:.2f}')} | {cell(r.get('tool other calls'), '{:.2f}')} | "
+            f"{cell(r.get('floor calls'), '{:.2f}')} | {r['tool peak'] / (1 << 20):.1f}"
+            + (f" ({r['no-ra peak'] / (1 << 20):.1f})" if "no-ra peak" in r else "") + " |")
 
 
 def verdict(name, passed, detail):
@@ -198,19 +277,31 @@ def verdict(name, passed, detail):
     return passed is not False
 
 
-def judge(results):
+def judge_ratio(name, result, limit):
+    if result and "floor" in result:
+        ratio = result["tool"] / result["floor"]
+        return verdict(name, ratio <= limit, f"tool/floor {ratio:.2f}x (limit {limit}x)")
+    return verdict(name, None, "not measured, or no floor to compare with")
+
+
+def judge(results, cold_skipped):
     by = {r["label"]: r for r in results}
-    small, mid, large, sparse = (by.get(label) for label in ("1k", "10k", "100k", "1k sparse 4 GiB"))
-    ok = True
-    if mid and "floor" in mid:
-        ratio = mid["tool"] / mid["floor"]
-        ok &= verdict("time at 10,000 pairs", ratio <= RATIO_LIMIT,
-                      f"tool/floor {ratio:.2f}x (limit {RATIO_LIMIT}x)")
+    small, mid, large, sparse, cold = (by.get(label) for label in
+                                       ("1k", "10k", "100k", "1k sparse 4 GiB", "cold 10k"))
+    ok = judge_ratio("time at 10,000 pairs, warm cache", mid, RATIO_LIMIT)
+    if cold_skipped:
+        verdict("time at 10,000 pairs, cold cache", None, "the page cache can't be dropped here")
     else:
-        verdict("time at 10,000 pairs", None, "not measured, or no floor to compare with")
+        ok &= judge_ratio("time at 10,000 pairs, cold cache", cold, COLD_RATIO_LIMIT)
     if mid and "tool calls" in mid:
         ok &= verdict("system calls at 10,000 pairs", mid["tool calls"] <= CALLS_LIMIT,
-                      f"{mid['tool calls']:.2f} per pair (limit {CALLS_LIMIT})")
+                      f"run's own thread {mid['tool calls']:.2f} per pair (limit {CALLS_LIMIT})")
+        if "no-ra calls" in mid:
+            more = mid["tool calls"] - mid["no-ra calls"]
+            ok &= verdict("no more system calls on the run's thread with read-ahead", more <= CALLS_SLACK,
+                          f"{mid['tool calls']:.4f} per pair with it, {mid['no-ra calls']:.4f} without "
+                          f"(limit +{CALLS_SLACK}); the read-ahead threads "
+                          f"{mid['tool other calls']:.2f} per pair besides")
     else:
         verdict("system calls at 10,000 pairs", None, "not measured, or strace is not installed")
     if small and large:
@@ -251,8 +342,14 @@ def main():
         wanted = args.cases.split(",")
         cases = [case for case in cases if case[0] in wanted]
     if args.reps:
-        cases = [(label, count, gib, args.reps) for label, count, gib, _ in cases]
-    programs = {"tool": build_tool()}
+        cases = [(label, count, gib, args.reps, cold) for label, count, gib, _, cold in cases]
+    cold_skipped = any(case[4] for case in cases) and not can_drop_caches()
+    if cold_skipped:
+        shout(f"can't write {DROP_CACHES} (it takes root): the cold-cache cases are SKIPPED")
+        cases = [case for case in cases if not case[4]]
+    tool = build_tool()
+    build_peak_memory()
+    programs = {"tool": tool, "no-ra": tool}
     floor = build_floor(args.floor_src)
     if floor:
         programs["floor"] = floor
@@ -265,7 +362,7 @@ def main():
     try:
         for case in cases:
             results.append(measure(case, programs, work, have_strace))
-            show(results[-1], programs)
+            show(results[-1])
     except Failure as failure:
         shout(str(failure))
         return 1
@@ -277,7 +374,7 @@ def main():
     if args.smoke:
         say("smoke run: every result checked, no targets judged")
         return 0
-    return 0 if judge(results) else 1
+    return 0 if judge(results, cold_skipped) else 1
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ bash scripts/need-packages.sh cmake g++ make python3 googletest libgtest-dev pkg
   groff-base man-db dpkg-dev file lintian clang libclang-rt-14-dev strace \
   mingw-w64 g++-mingw-w64-x86-64 wine wine64 locales
 
-stages=(sanitized native package safety fuzz windows bench-smoke)
+stages=(sanitized thread-sanitized native package safety fuzz windows bench-smoke)
 results=()
 failed=0
 for stage in "${stages[@]}"; do

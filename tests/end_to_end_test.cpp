@@ -378,8 +378,8 @@ TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
 // memory limit is set just above what a run with a small tag needs, so
 // loading a tag of almost 1 MiB cannot fit.
 TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves far more address space than any limit set here";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve far more address space than any limit set here";
 #else
     ScratchFolder folder;
     write_file(folder / "small.ape", kAudio + kApeTag);

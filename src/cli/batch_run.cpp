@@ -7,6 +7,7 @@
 #include "cli/messages.h"
 #include "cli/name_rules.h"
 #include "cli/pairing.h"
+#include "cli/read_ahead.h"
 #include "cli/report.h"
 #include "platform/platform.h"
 #include "tags/copy_tag.h"
@@ -48,7 +49,20 @@ void process_outputs(std::vector<std::string>& output_names, const std::string& 
                      const std::vector<std::string>& input_names, const std::string& input_directory,
                      TransferOptions options) {
     InputIndex index = index_inputs(input_names);
-    for (std::string& output_name : output_names) {
+    ReadAhead read_ahead(output_names.size(), [&](std::size_t pair, std::string& input_path,
+                                                  std::string& output_path) {
+        output_path.assign(output_directory).append(output_names[pair]);
+        InputMatch match = find_input(index, output_path);
+        if (match.matches == Matches::one) {
+            input_path.assign(input_directory).append(input_names[match.input]);
+        } else {  // neither file is opened
+            input_path.clear();
+            output_path.clear();
+        }
+    });
+    for (std::size_t pair = 0; pair < output_names.size(); ++pair) {
+        read_ahead.reach(pair);
+        std::string& output_name = output_names[pair];
         std::string output_path = output_directory + output_name;
         report::say(messages::kHeading, output_path);
         InputMatch match = find_input(index, output_path);

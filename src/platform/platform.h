@@ -44,6 +44,13 @@ bool set_file_length(const OpenFile& file, std::uint64_t length);
 // Closes the file; harmless on a file that is not open.
 void close_file(OpenFile& file);
 
+// Brings the last count bytes of a regular file into the system's cache, for
+// a read of them that comes soon. Opens for reading only, takes no lock and
+// shares the file with every other opener; never waits for a FIFO or a
+// device; ignores every error. Safe on any thread. True when the bytes were
+// found in the cache already (false when that is not known).
+bool warm_file_end(const std::string& path, std::size_t count);
+
 // Names (without directory) of the regular, non-hidden files matching the
 // last component of the specification, which may hold '*' and '?'. Letter
 // case is ignored, except that on POSIX a specification without wildcards
@@ -88,6 +95,12 @@ void init_console();
 // half written by the interrupt key.
 void begin_file_change();
 void end_file_change();
+
+// Threads started between these two calls never handle an interrupt: they
+// start with it blocked. Meanwhile an interrupt for the calling thread waits
+// and takes effect at end_starting_threads().
+void begin_starting_threads();
+void end_starting_threads();
 
 // Whether c separates path components in a file specification.
 bool is_path_separator(char c);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +25,9 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 volatile std::sig_atomic_t changing_file = 0;
 volatile std::sig_atomic_t deferred_signal = 0;
+
+// The calling thread's signal mask while threads are being started.
+sigset_t mask_before_threads;
 
 // Ends the process the way the signal would have without our handler.
 void end_by_signal(int signal_number) {
@@ -143,6 +148,17 @@ void end_file_change() {
     changing_file = 0;
     if (deferred_signal != 0) end_by_signal(deferred_signal);
 }
+
+// The threads inherit the blocked mask; the calling thread gets its own back.
+// Only the interrupt signals are blocked, so the window changes nothing else.
+void begin_starting_threads() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (int signal_number : kInterruptSignals) sigaddset(&interrupts, signal_number);
+    ::pthread_sigmask(SIG_BLOCK, &interrupts, &mask_before_threads);
+}
+
+void end_starting_threads() { ::pthread_sigmask(SIG_SETMASK, &mask_before_threads, nullptr); }
 
 bool is_path_separator(char c) { return c == '/'; }
 

@@ -2,10 +2,12 @@
 // file held with an exclusive, non-waiting lock while it is open.
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestrane::platform {
@@ -79,6 +81,30 @@ bool set_file_length(const OpenFile& file, std::uint64_t length) {
 void close_file(OpenFile& file) {
     if (file.handle >= 0) ::close(descriptor(file));
     file.handle = -1;
+}
+
+// A range whose first byte is already in the cache is taken to be cached
+// whole (a read with RWF_NOWAIT fails rather than wait for the disk).
+// Otherwise the kernel is asked to read it in the background
+// (POSIX_FADV_WILLNEED): the call returns once the read is queued, so one
+// thread keeps many reads in flight. Opened as the run's own opens are
+// (O_NONBLOCK: a FIFO never waits for a peer), but with no lock, so the
+// run's lock on the same file never fails because of it.
+bool warm_file_end(const std::string& path, std::size_t count) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool cached = false;
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        off_t length = status.st_size;
+        off_t start = length - std::min(length, static_cast<off_t>(count));
+        char first_byte;
+        iovec probe{&first_byte, 1};
+        cached = ::preadv2(fd, &probe, 1, start, RWF_NOWAIT) == 1;
+        if (!cached) ::posix_fadvise(fd, start, length - start, POSIX_FADV_WILLNEED);
+    }
+    ::close(fd);
+    return cached;
 }
 
 }  // namespace kestrane::platform

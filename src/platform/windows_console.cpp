@@ -140,6 +140,11 @@ void begin_file_change() { ::AcquireSRWLockExclusive(&file_change_lock); }
 
 void end_file_change() { ::ReleaseSRWLockExclusive(&file_change_lock); }
 
+// The interrupt handler runs on a thread of its own, whichever threads the
+// tool starts: nothing to do.
+void begin_starting_threads() {}
+void end_starting_threads() {}
+
 bool is_path_separator(char c) { return c == '\\' || c == ':' || c == '/'; }
 
 bool is_option_start(char c) { return c == '-' || c == '/'; }

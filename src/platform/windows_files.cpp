@@ -25,13 +25,35 @@ bool seek_to(HANDLE handle, std::uint64_t offset) {
     return ::SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN) != 0;
 }
 
+// Read-ahead handles (see warm_file_end) are open only while this is held
+// shared. An open without sharing fails while any of them is open on the
+// same file, under any of its names (a hard link, a short 8.3 name); when
+// one fails that way it is tried once more with this held exclusively: no
+// read-ahead handle is open then, so the second answer is the one the run
+// would have had without read-ahead.
+SRWLOCK read_ahead_handles = SRWLOCK_INIT;
+
+HANDLE create_without_sharing(const std::string& path, DWORD access) {
+    std::wstring system_path = system_path_of_listed_file(path);
+    auto create = [&] {
+        return ::CreateFileW(system_path.c_str(), access, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    };
+    HANDLE handle = create();
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+        ::AcquireSRWLockExclusive(&read_ahead_handles);
+        handle = create();
+        ::ReleaseSRWLockExclusive(&read_ahead_handles);
+    }
+    return handle;
+}
+
 // Opens an existing file without sharing and checks that it is a plain
 // file on a disk (not a directory or a device such as NUL or CON). The
 // read-only attribute is checked here too: Windows refuses write access to
 // such a file by itself, but wine running as root would grant it.
 bool open_exclusive(const std::string& path, DWORD access, bool refuse_read_only, OpenFile& file) {
-    HANDLE handle = ::CreateFileW(system_path_of_listed_file(path).c_str(), access, 0, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE handle = create_without_sharing(path, access);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION information{};
     LARGE_INTEGER size{};
@@ -90,6 +112,37 @@ bool set_file_length(const OpenFile& file, std::uint64_t length) {
 void close_file(OpenFile& file) {
     if (native(file) != INVALID_HANDLE_VALUE) ::CloseHandle(native(file));
     file.handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+}
+
+// Reads the range into a scratch buffer: Windows has no call that only asks
+// for a file's bytes to be cached, nor one that tells whether they are.
+// Opened with full sharing, so it never fails an opener that shares; the
+// run's own opens, which share nothing, wait for it as described at
+// create_without_sharing. Anything but a file on a disk (a console, a pipe)
+// is closed unread.
+bool warm_file_end(const std::string& path, std::size_t count) {
+    std::wstring system_path = system_path_of_listed_file(path);
+    ::AcquireSRWLockShared(&read_ahead_handles);
+    HANDLE handle = ::CreateFileW(system_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER size{};
+        if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &size) != 0) {
+            std::uint64_t length = static_cast<std::uint64_t>(size.QuadPart);
+            std::uint64_t offset = length - std::min<std::uint64_t>(length, count);
+            char buffer[4096];
+            DWORD got = 0;
+            bool reading = seek_to(handle, offset);
+            while (reading && offset < length) {
+                DWORD wanted = static_cast<DWORD>(std::min<std::uint64_t>(length - offset, sizeof buffer));
+                reading = ::ReadFile(handle, buffer, wanted, &got, nullptr) != 0 && got != 0;
+                offset += got;
+            }
+        }
+        ::CloseHandle(handle);
+    }
+    ::ReleaseSRWLockShared(&read_ahead_handles);
+    return false;
 }
 
 }  // namespace kestrane::platform

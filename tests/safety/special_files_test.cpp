@@ -1,10 +1,13 @@
 // Files that are not what the listing saw: a FIFO, a directory or a dangling
 // symlink where a regular file was, files that vanish or shrink after the
-// listing. The run reports each such file, never blocks, and goes on.
+// listing. The run reports each such file, never blocks, and goes on; and
+// read-ahead, which meets these files first, changes nothing about it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sys/stat.h>
 
 #include "platform/platform.h"
@@ -135,6 +138,64 @@ TEST(SpecialFiles, SpecialFilesNamedDirectlyAreNotFound) {
         finished = finish_tool(as_input, 20s);
         ASSERT_FALSE(finished.hung) << name;
         EXPECT_EQ(finished.output, kBannerText + std::string("file ") + name + " not found!\n");
+    }
+}
+
+// Two runs over one folder of tricky pairs: many to many with an output
+// that is a hard link of its input and sixty outputs that are one file, while
+// files far ahead are removed or swapped for FIFOs; then one input for every
+// output, the input being one of them. Returns the reports and the files.
+struct TrickyRuns {
+    std::string reports;
+    std::map<std::string, Bytes> files;
+};
+
+TrickyRuns run_tricky_folder(const char* read_ahead) {
+    // Many more pairs than read-ahead's window, so that it is still running
+    // when it meets the files swapped after the listing.
+    constexpr int kPairs = 700;
+    constexpr int kSwapped = 600;
+    constexpr int kPipeCapacity = 4096;
+    ::setenv("KESTRANE_READ_AHEAD", read_ahead, 1);
+    ScratchFolder folder;
+    auto input = [&](int i) { return folder / (pair_name(i) + ".ape"); };
+    auto output = [&](int i) { return folder / (pair_name(i) + ".mp3"); };
+    for (int i = 0; i < kPairs; ++i) {
+        write_file(input(i), audio(700, 5) + ape_tag({.item_bytes = 60, .fill = static_cast<std::uint8_t>(i)}));
+        write_file(output(i), i % 2 ? audio(900, 6) + id3v1_tag("Old") : audio(900, 6));
+    }
+    fs::remove(output(5));
+    fs::create_hard_link(input(5), output(5));
+    for (int i = 11; i < 70; ++i) {  // sixty outputs, one file
+        fs::remove(output(i));
+        fs::create_hard_link(output(10), output(i));
+    }
+
+    TrickyRuns runs;
+    ToolProcess tool = start_tool(folder.path, {"*.ape", "*.mp3"}, kPipeCapacity);
+    EXPECT_TRUE(wait_until_report_fills_pipe(tool, kPipeCapacity, 20s));
+    for (int i = kSwapped; i < kSwapped + 40; ++i) {  // more than read-ahead skips on a warm cache
+        fs::path swapped = i % 4 < 2 ? output(i) : input(i);
+        fs::remove(swapped);
+        if (i % 2) make_fifo(swapped);
+    }
+    FinishedTool finished = finish_tool(tool, 60s);
+    EXPECT_FALSE(finished.hung);
+    runs.reports = finished.output;
+    runs.reports += run_in(folder, {pair_name(0) + ".mp3", "*.mp3"}).output;
+    runs.files = snapshot(folder.path);
+    ::unsetenv("KESTRANE_READ_AHEAD");
+    return runs;
+}
+
+TEST(ReadAhead, ChangesNoReportAndNoFile) {
+    TrickyRuns with = run_tricky_folder("1");
+    TrickyRuns without = run_tricky_folder("0");
+    EXPECT_EQ(with.reports, without.reports);
+    EXPECT_TRUE(with.files == without.files);
+    // the folder really is tricky
+    for (const char* outcome : {"can't open output file", "can't open input file", "updated tag from"}) {
+        EXPECT_NE(without.reports.find(outcome), std::string::npos) << outcome;
     }
 }
 

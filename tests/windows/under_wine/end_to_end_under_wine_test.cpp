@@ -243,6 +243,33 @@ TEST(Listing, TheSystemMatchesWildcardsAndQuotedNamesStayWhole) {
     EXPECT_EQ(read_file(folder / "a b.mp3"), kAudio + kId3Tag);
 }
 
+// Read-ahead holds each file it reads for a moment, and an open without
+// sharing fails while it does, also under another name of the file: sixty
+// outputs that are hard links of one file, and a hard link of the input
+// among them, give the same report and bytes with read-ahead on and off.
+TEST(Copy, ReadAheadNeverMakesAnOpenFail) {
+    ScratchFolder folder;
+    std::map<std::string, std::string> reports;
+    std::map<std::string, std::map<std::string, Bytes>> files;
+    for (const char* read_ahead : {"0", "1"}) {
+        for (const auto& item : fs::directory_iterator(folder.path)) fs::remove(item.path());
+        write_file(folder / "in.ape", kAudio + kApeTag);
+        fs::create_hard_link(folder / "in.ape", folder / "in.mp3");
+        write_file(folder / "o00.mp3", kAudio + kOldId3);
+        for (int i = 1; i < 60; ++i) {
+            fs::create_hard_link(folder / "o00.mp3", folder / ("o" + std::to_string(100 + i).substr(1) + ".mp3"));
+        }
+        ::setenv("KESTRANE_READ_AHEAD", read_ahead, 1);
+        reports[read_ahead] = report(folder, {"in.ape", "*.mp3"});
+        ::unsetenv("KESTRANE_READ_AHEAD");
+        files[read_ahead] = snapshot(folder.path);
+    }
+    EXPECT_EQ(reports["1"], reports["0"]);
+    EXPECT_TRUE(files["1"] == files["0"]);
+    EXPECT_NE(reports["0"].find("o59.mp3:\r\nupdated tag from in.ape"), std::string::npos) << reports["0"];
+    EXPECT_NE(reports["0"].find("in.mp3:\r\ncan't open output file"), std::string::npos) << reports["0"];
+}
+
 // Files past 4 GiB (sparse, so they take no room): the tag is found and
 // written at its 64-bit position.
 TEST(Copy, FilesBeyondFourGibibytes) {
