@@ -98,9 +98,11 @@ bool warm_file_end(const std::string& path, std::size_t count) {
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
         off_t length = status.st_size;
         off_t start = length - std::min(length, static_cast<off_t>(count));
+#if defined(RWF_NOWAIT)  // Linux; elsewhere nothing tells, so the read is always asked for
         char first_byte;
         iovec probe{&first_byte, 1};
         cached = ::preadv2(fd, &probe, 1, start, RWF_NOWAIT) == 1;
+#endif
         if (!cached) ::posix_fadvise(fd, start, length - start, POSIX_FADV_WILLNEED);
     }
     ::close(fd);
