@@ -45,36 +45,51 @@ void report_notes(const std::vector<CommandLineNote>& notes) {
     }
 }
 
+// One output and what the listing gives it: its path, how many inputs its
+// name selects and, when one does, that input's path.
+struct Pair {
+    std::string output_path;
+    Matches matches = Matches::none;
+    std::string input_path;
+};
+
+void plan_pair(const std::string& output_name, const std::string& output_directory, const InputIndex& index,
+               const std::vector<std::string>& input_names, const std::string& input_directory, Pair& pair) {
+    pair.output_path.assign(output_directory).append(output_name);
+    InputMatch match = find_input(index, pair.output_path);
+    pair.matches = match.matches;
+    pair.input_path.clear();
+    if (match.matches == Matches::one) pair.input_path.assign(input_directory).append(input_names[match.input]);
+}
+
 void process_outputs(std::vector<std::string>& output_names, const std::string& output_directory,
                      const std::vector<std::string>& input_names, const std::string& input_directory,
                      TransferOptions options) {
     InputIndex index = index_inputs(input_names);
-    ReadAhead read_ahead(output_names.size(), [&](std::size_t pair, std::string& input_path,
+    auto plan = [&](std::size_t number, Pair& pair) {
+        plan_pair(output_names[number], output_directory, index, input_names, input_directory, pair);
+    };
+    ReadAhead read_ahead(output_names.size(), [&](std::size_t number, std::string& input_path,
                                                   std::string& output_path) {
-        output_path.assign(output_directory).append(output_names[pair]);
-        InputMatch match = find_input(index, output_path);
-        if (match.matches == Matches::one) {
-            input_path.assign(input_directory).append(input_names[match.input]);
-        } else {  // neither file is opened
-            input_path.clear();
-            output_path.clear();
-        }
+        Pair pair;
+        plan(number, pair);
+        input_path = std::move(pair.input_path);
+        output_path = pair.matches == Matches::one ? std::move(pair.output_path) : std::string();
     });
-    for (std::size_t pair = 0; pair < output_names.size(); ++pair) {
-        read_ahead.reach(pair);
-        std::string& output_name = output_names[pair];
-        std::string output_path = output_directory + output_name;
-        report::say(messages::kHeading, output_path);
-        InputMatch match = find_input(index, output_path);
-        if (match.matches == Matches::none) {
+    Pair pair;
+    for (std::size_t number = 0; number < output_names.size(); ++number) {
+        read_ahead.reach(number);
+        plan(number, pair);
+        report::say(messages::kHeading, pair.output_path);
+        if (pair.matches == Matches::none) {
             report::say(messages::kNoMatchingInput);
-        } else if (match.matches == Matches::several) {
+        } else if (pair.matches == Matches::several) {
             report::say(messages::kMultipleMatchingInputs);
         } else {
-            std::string input_path = input_directory + input_names[match.input];
-            report::say_outcome(copy_tag(input_path, output_path, options), input_path, output_path);
+            report::say_outcome(copy_tag(pair.input_path, pair.output_path, options), pair.input_path,
+                                pair.output_path);
         }
-        std::string().swap(output_name);  // done with this output
+        std::string().swap(output_names[number]);  // done with this output
     }
 }
 

@@ -10,15 +10,8 @@ namespace kestrane::report {
 void say(std::string_view message) { platform::write_output(message); }
 
 void say(std::string_view message, std::string_view value) {
-    std::size_t at = message.find('%');
-    while (at != std::string_view::npos && at + 1 < message.size() && message[at + 1] != 's' &&
-           message[at + 1] != 'c') {
-        at = message.find('%', at + 1);
-    }
-    if (at == std::string_view::npos || at + 1 >= message.size()) {
-        platform::write_output(message);
-        return;
-    }
+    std::size_t at = message.find('%');  // every message has one '%s' or '%c' at the most
+    if (at == std::string_view::npos) return say(message);
     std::string line;
     line.reserve(message.size() + value.size());
     line.append(message.substr(0, at)).append(value).append(message.substr(at + 2));

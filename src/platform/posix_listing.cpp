@@ -58,7 +58,6 @@ bool has_wildcards(std::string_view pattern) { return pattern.find_first_of("*?"
 struct Listing {
     std::string_view pattern;
     std::vector<std::string>& names;
-    bool exact_name_found = false;  // a plain name whose file exists as typed
 };
 
 std::string directory_of(const std::string& specification) {
@@ -84,15 +83,15 @@ void read_directory(const std::string& folder, std::span<Listing> listings) {
         for (Listing& listing : listings) {
             if (!matches(listing.pattern, name)) continue;
             if (!regular) regular = is_regular_file(directory, entry);
-            if (!*regular) continue;
-            listing.names.emplace_back(name);
-            if (name == listing.pattern) listing.exact_name_found = true;
+            if (*regular) listing.names.emplace_back(name);
         }
     }
     ::closedir(directory);
     for (Listing& listing : listings) {
-        if (listing.exact_name_found && !has_wildcards(listing.pattern)) {
-            listing.names.assign(1, std::string(listing.pattern));
+        // A plain name lists the few files its letter case can differ in.
+        std::vector<std::string>& names = listing.names;
+        if (!has_wildcards(listing.pattern) && std::find(names.begin(), names.end(), listing.pattern) != names.end()) {
+            names.assign(1, std::string(listing.pattern));
         }
         std::sort(listing.names.begin(), listing.names.end());
     }

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/windows_names.h"
 
@@ -128,16 +129,9 @@ bool warm_file_end(const std::string& path, std::size_t count) {
     if (handle != INVALID_HANDLE_VALUE) {
         LARGE_INTEGER size{};
         if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &size) != 0) {
-            std::uint64_t length = static_cast<std::uint64_t>(size.QuadPart);
-            std::uint64_t offset = length - std::min<std::uint64_t>(length, count);
-            char buffer[4096];
-            DWORD got = 0;
-            bool reading = seek_to(handle, offset);
-            while (reading && offset < length) {
-                DWORD wanted = static_cast<DWORD>(std::min<std::uint64_t>(length - offset, sizeof buffer));
-                reading = ::ReadFile(handle, buffer, wanted, &got, nullptr) != 0 && got != 0;
-                offset += got;
-            }
+            OpenFile warmed{reinterpret_cast<std::intptr_t>(handle), static_cast<std::uint64_t>(size.QuadPart)};
+            std::vector<std::uint8_t> end_bytes(static_cast<std::size_t>(std::min<std::uint64_t>(warmed.length, count)));
+            read_at(warmed, warmed.length - end_bytes.size(), end_bytes);
         }
         ::CloseHandle(handle);
     }

@@ -32,18 +32,6 @@ bool place_tag(const TagRecord& tag, const platform::OpenFile& output, const Tag
 
 }  // namespace
 
-bool is_done(CopyOutcome outcome) {
-    switch (outcome) {
-        case CopyOutcome::updated:
-        case CopyOutcome::appended:
-        case CopyOutcome::would_update:
-        case CopyOutcome::would_append:
-            return true;
-        default:
-            return false;
-    }
-}
-
 CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options) {
     platform::OpenFile input;
     if (!platform::open_input_file(input_path, input)) return CopyOutcome::cant_open_input;

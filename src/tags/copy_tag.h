@@ -22,9 +22,6 @@ enum class CopyOutcome {
     would_append,           // dry run: an append was allowed, nothing was written
 };
 
-// Whether the output got (or, in a dry run, would get) the input's tag.
-bool is_done(CopyOutcome outcome);
-
 // Copies the input's tag onto the output as the options allow and says what
 // happened; prints nothing. A failed write is undone: the output gets back
 // its previous length and last bytes. A dry run opens and reads both files
