@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -70,9 +71,13 @@ TEST(CommandLine, ShellExpandedWildcardsAreRefusedBeforeAnyFileIsOpened) {
     write_file(folder / "b.mp3", kAudio);
     write_file(folder / "c.mp3", kAudio);
     auto before = snapshot(folder.path);
-    EXPECT_EQ(run_in(folder, {"a.mp3", "b.mp3", "c.mp3", "d.mp3"}).output,
-              std::string(kBannerText) + "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n" +
-                  kUsageText);
+    for (std::vector<std::string> arguments : {std::vector<std::string>{"a.mp3", "b.mp3", "c.mp3"},
+                                               {"a.mp3", "b.mp3", "c.mp3", "d.mp3"}}) {
+        EXPECT_EQ(run_in(folder, arguments).output,
+                  std::string(kBannerText) + "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n" +
+                      kUsageText)
+            << arguments.size();
+    }
     EXPECT_EQ(snapshot(folder.path), before);
 }
 
@@ -92,10 +97,16 @@ TEST(CommandLine, TheLastModeLetterWinsWhereverOptionsStand) {
 }
 
 // A folder in which a many-to-many run meets every outcome there is: the
-// shared samples, a write-protected output, and files locked as another
-// run would hold them ("held").
+// shared samples, a write-protected output, files locked as another run
+// would hold them ("held"), and files met again under other names after
+// the run has changed them: a hard link and a symbolic link of an output,
+// and a hard link of it that is a later pair's input.
 void make_every_outcome(const ScratchFolder& folder) {
     write_every_outcome_samples(folder);
+    fs::create_hard_link(folder / "append.mp3", folder / "append.x.mp3");
+    fs::create_symlink("append.mp3", folder / "append.y.mp3");
+    fs::create_hard_link(folder / "append.mp3", folder / "zlate.ape");
+    write_file(folder / "zlate.mp3", kAudio);
     fs::permissions(folder / "protected.mp3", fs::perms::owner_read);
     write_file(folder / "heldin.ape", kAudio + kApeTag);
     write_file(folder / "heldin.mp3", kAudio);
@@ -113,9 +124,12 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
     const std::vector<Case> cases = {
         {{}, {"-n"},
          {"updated tag from update.ape", "appended tag from append.ape", "file bare.ape does not have valid tag!",
+          "append.x.mp3:\nupdated tag from append.ape", "zlate.mp3:\nappended tag from zlate.ape",
           "no matching input file!", "multiple matching input files!", "can't open input file heldin.ape!",
           "can't open output file, may be write protected!"}},
-        {{"-a"}, {"-an"}, {"file update.mp3 already has valid tag!", "appended tag from append.ape"}},
+        {{"-a"}, {"-an"},
+         {"file update.mp3 already has valid tag!", "appended tag from append.ape",
+          "file append.y.mp3 already has valid tag!"}},
         {{"-u"}, {"-N", "-u"}, {"updated tag from update.ape", "file append.mp3 does not have a valid tag!"}},
     };
     for (const Case& c : cases) {
@@ -283,6 +297,13 @@ TEST(Copy, WriteProtectedOutputsAreRefusedEvenForRoot) {
     EXPECT_EQ(run_in(folder, {"in.ape", "locked.mp3"}).output,
               kBannerText + entry("locked.mp3", "can't open output file, may be write protected!\n"));
     EXPECT_EQ(read_file(folder / "locked.mp3"), kAudio);
+    // Any one write bit is enough: root writes a file only its group may write.
+    write_file(folder / "group.mp3", kAudio);
+    fs::permissions(folder / "group.mp3", fs::perms::owner_read | fs::perms::group_read | fs::perms::group_write |
+                                              fs::perms::others_read);
+    EXPECT_EQ(run_in(folder, {"in.ape", "group.mp3"}).output,
+              kBannerText + entry("group.mp3", ::geteuid() == 0 ? "appended tag from in.ape\n"
+                                                                : "can't open output file, may be write protected!\n"));
     // read-only inputs are fine
     fs::permissions(folder / "in.ape", fs::perms::owner_read);
     write_file(folder / "open.mp3", kAudio);
@@ -327,18 +348,31 @@ TEST(Listing, MatchesNamesAsAWindowsUserExpects) {
     EXPECT_EQ(run_in(folder, {"in.ape", "?.mp3"}).output, kBannerText + entry("b.MP3", "updated tag from in.ape\n"));
 }
 
-// Names differing only in case can coexist here: a plain name means the file
-// of exactly that name, and a file of another case only when there is none.
+// Names differing only in case can coexist here: a plain name means the
+// entry of exactly that name, and a file of another case only when there is
+// no such entry. An entry of that name that is no regular file (a dangling
+// link, a folder, a FIFO) is not found; its case variants are never taken.
 TEST(Listing, APlainNameIsTheFileOfExactlyThatNameWhenThereIsOne) {
     ScratchFolder folder;
     write_file(folder / "in.ape", kAudio + kApeTag);
     write_file(folder / "IN.APE", kAudio + kId3Tag);
-    for (const char* name : {"a.mp3", "A.MP3", "B.MP3"}) write_file(folder / name, kAudio);
+    for (const char* name : {"a.mp3", "A.MP3", "B.MP3", "C.MP3", "D.MP3", "E.MP3", "F.APE"}) {
+        write_file(folder / name, kAudio);
+    }
+    fs::create_symlink("nowhere", folder / "c.mp3");
+    fs::create_directory(folder / "d.mp3");
+    ASSERT_EQ(::mkfifo((folder / "e.mp3").c_str(), 0644), 0);
+    fs::create_symlink("nowhere", folder / "f.ape");
+    auto untouched = snapshot(folder.path);
     EXPECT_EQ(run_in(folder, {"in.ape", "a.mp3"}).output, kBannerText + entry("a.mp3", "appended tag from in.ape\n"));
     EXPECT_EQ(run_in(folder, {"IN.APE", "b.mp3"}).output, kBannerText + entry("B.MP3", "appended tag from IN.APE\n"));
-    EXPECT_EQ(read_file(folder / "a.mp3"), kAudio + kApeTag);
-    EXPECT_EQ(read_file(folder / "A.MP3"), kAudio);
-    EXPECT_EQ(read_file(folder / "B.MP3"), kAudio + kId3Tag);
+    for (const char* name : {"c.mp3", "d.mp3", "e.mp3"}) {
+        EXPECT_EQ(run_in(folder, {"in.ape", name}).output, std::string(kBannerText) + "file " + name + " not found!\n");
+    }
+    EXPECT_EQ(run_in(folder, {"f.ape", "a.mp3"}).output, std::string(kBannerText) + "file f.ape not found!\n");
+    untouched["a.mp3"] = kAudio + kApeTag;
+    untouched["B.MP3"] = kAudio + kId3Tag;
+    EXPECT_EQ(snapshot(folder.path), untouched);
 }
 
 // Files past 4 GiB (sparse, so they take no room) work like any other: only

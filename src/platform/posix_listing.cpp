@@ -54,10 +54,14 @@ bool is_regular_file(DIR* directory, const dirent* entry) {
 
 bool has_wildcards(std::string_view pattern) { return pattern.find_first_of("*?") != std::string_view::npos; }
 
-// The names one specification collects while its directory is read.
+// The names one specification collects while its directory is read. A
+// plain name (no wildcards) also notes whether an entry of exactly that
+// name exists, whatever its type, and whether it is a regular file.
 struct Listing {
     std::string_view pattern;
     std::vector<std::string>& names;
+    bool exact_name_seen = false;
+    bool exact_name_regular = false;
 };
 
 std::string directory_of(const std::string& specification) {
@@ -71,8 +75,10 @@ std::string_view pattern_of(const std::string& specification) {
 }
 
 // Reads the directory once, giving each listing the regular, non-hidden
-// entries its pattern matches (only the exact one for a plain name that has
-// one), sorted by byte order.
+// entries its pattern matches, sorted by byte order. A plain name that
+// names an entry exactly gets that entry alone, and nothing when it is not
+// a regular file: a file whose name differs only in case is never taken in
+// place of the entry the user named.
 void read_directory(const std::string& folder, std::span<Listing> listings) {
     DIR* directory = ::opendir(folder.c_str());
     if (directory == nullptr) return;
@@ -84,16 +90,20 @@ void read_directory(const std::string& folder, std::span<Listing> listings) {
             if (!matches(listing.pattern, name)) continue;
             if (!regular) regular = is_regular_file(directory, entry);
             if (*regular) listing.names.emplace_back(name);
+            if (name == listing.pattern && !has_wildcards(listing.pattern)) {
+                listing.exact_name_seen = true;
+                listing.exact_name_regular = *regular;
+            }
         }
     }
     ::closedir(directory);
     for (Listing& listing : listings) {
-        // A plain name lists the few files its letter case can differ in.
         std::vector<std::string>& names = listing.names;
-        if (!has_wildcards(listing.pattern) && std::find(names.begin(), names.end(), listing.pattern) != names.end()) {
-            names.assign(1, std::string(listing.pattern));
+        if (listing.exact_name_seen) {
+            names.clear();
+            if (listing.exact_name_regular) names.emplace_back(listing.pattern);
         }
-        std::sort(listing.names.begin(), listing.names.end());
+        std::sort(names.begin(), names.end());
     }
 }
 
