@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "cli/name_rules.h"
-#include "platform/platform.h"
+#include "platform/facts.h"
 #include "support/reference_rules.h"
 
 namespace kestrane {
@@ -62,6 +62,10 @@ TEST(HasWildcards, SeesStarAndQuestionMarkAnywhere) {
     EXPECT_TRUE(has_wildcards("d*r/x.mp3"));
     EXPECT_FALSE(has_wildcards("Song [Live].mp3"));
     EXPECT_FALSE(has_wildcards(""));
+    // Windows: the '?' of a leading \\?\ is part of the prefix
+    EXPECT_EQ(has_wildcards("\\\\?\\C:\\in\\a.mp3"), !kBackslashSeparates);
+    EXPECT_TRUE(has_wildcards("\\\\?\\C:\\in\\*.mp3"));
+    EXPECT_TRUE(has_wildcards("a\\\\?\\b.mp3"));
 }
 
 TEST(BaseNamesMatch, ComparesUpToTheFirstDotIgnoringLetterCase) {

@@ -1,6 +1,6 @@
 #include "cli/command_line.h"
 
-#include "platform/platform.h"
+#include "platform/facts.h"
 
 namespace kestrane {
 namespace {
@@ -33,11 +33,10 @@ void read_file_specification(std::string_view argument, CommandLine& command_lin
         command_line.input_specification = argument;
     } else if (count == 2) {
         command_line.output_specification = argument;
-    } else if (!platform::refuses_extra_file_specifications()) {
-        command_line.notes.push_back({CommandLineNote::Kind::argument_ignored, std::string(argument)});
     } else if (count == 3) {
-        // A POSIX shell expanded an unquoted wildcard: running on would copy
-        // one file's tag over another's.
+        // A shell expanded an unquoted wildcard (POSIX shells, and Git Bash,
+        // MSYS2 or Cygwin on Windows): running on would copy one file's tag
+        // over another's.
         command_line.notes.push_back({CommandLineNote::Kind::too_many_specifications, {}});
         command_line.bad = true;
     }

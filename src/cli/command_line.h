@@ -12,9 +12,9 @@ namespace kestrane {
 
 // A complaint about the command line, printed in the order it was met.
 struct CommandLineNote {
-    enum class Kind { illegal_option, argument_ignored, too_many_specifications };
+    enum class Kind { illegal_option, too_many_specifications };
     Kind kind;
-    std::string text;  // the option letter or the ignored argument
+    std::string text;  // the option letter
 };
 
 // What the command line asks for besides a run.
@@ -27,7 +27,7 @@ struct CommandLine {
     std::string output_specification;
     int file_specification_count = 0;
     std::vector<CommandLineNote> notes;
-    bool bad = false;  // an illegal option or, where refused, too many specifications
+    bool bad = false;  // an illegal option or too many specifications
 };
 
 // Reads the arguments after the program's name. An argument that is exactly

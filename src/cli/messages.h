@@ -37,7 +37,6 @@ inline constexpr const char* kVersion = "kestrane " KESTRANE_VERSION "\n";
 
 // The command line.
 inline constexpr const char* kIllegalOption = "illegal option: %c !\n\n";
-inline constexpr const char* kArgumentIgnored = "argument ignored: %s\n";
 inline constexpr const char* kTooManySpecifications =
     "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n";
 

@@ -1,6 +1,6 @@
 #include "cli/name_rules.h"
 
-#include "platform/platform.h"
+#include "platform/facts.h"
 
 namespace kestrane {
 namespace {
@@ -40,6 +40,9 @@ std::optional<std::size_t> find_extension(std::string_view path) {
 }
 
 bool has_wildcards(std::string_view specification) {
+    if (!platform::kVerbatimPathPrefix.empty() && specification.starts_with(platform::kVerbatimPathPrefix)) {
+        specification.remove_prefix(platform::kVerbatimPathPrefix.size());
+    }
     return specification.find_first_of("*?") != std::string_view::npos;
 }
 

@@ -160,10 +160,4 @@ void begin_starting_threads() {
 
 void end_starting_threads() { ::pthread_sigmask(SIG_SETMASK, &mask_before_threads, nullptr); }
 
-bool is_path_separator(char c) { return c == '/'; }
-
-bool is_option_start(char c) { return c == '-'; }
-
-bool refuses_extra_file_specifications() { return true; }
-
 }  // namespace kestrane::platform

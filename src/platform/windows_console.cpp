@@ -145,12 +145,4 @@ void end_file_change() { ::ReleaseSRWLockExclusive(&file_change_lock); }
 void begin_starting_threads() {}
 void end_starting_threads() {}
 
-bool is_path_separator(char c) { return c == '\\' || c == ':' || c == '/'; }
-
-bool is_option_start(char c) { return c == '-' || c == '/'; }
-
-// Windows shells leave wildcards alone, so a third specification is a
-// user's slip, not an expanded wildcard: it is reported and ignored.
-bool refuses_extra_file_specifications() { return false; }
-
 }  // namespace kestrane::platform

@@ -1,0 +1,26 @@
+// What the platform is, as constants of the build: which characters
+// separate path components, which start a group of option letters, and the
+// prefix that marks a path the system takes as it stands. This header
+// states facts only; the mechanisms are behind platform.h.
+#pragma once
+
+#include <string_view>
+
+namespace kestrane::platform {
+
+#if defined(_WIN32)
+inline constexpr std::string_view kPathSeparators = "\\/:";
+inline constexpr std::string_view kOptionStarts = "-/";
+// A path typed as \\?\C:\... goes to the system unchanged; its '?' is part
+// of the prefix, not a wildcard.
+inline constexpr std::string_view kVerbatimPathPrefix = "\\\\?\\";
+#else
+inline constexpr std::string_view kPathSeparators = "/";
+inline constexpr std::string_view kOptionStarts = "-";
+inline constexpr std::string_view kVerbatimPathPrefix = "";  // none: every '?' is a wildcard
+#endif
+
+constexpr bool is_path_separator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
+constexpr bool is_option_start(char c) { return kOptionStarts.find(c) != std::string_view::npos; }
+
+}  // namespace kestrane::platform
