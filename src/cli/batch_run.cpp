@@ -35,9 +35,6 @@ void report_notes(const std::vector<CommandLineNote>& notes) {
             case CommandLineNote::Kind::illegal_option:
                 report::say(messages::kIllegalOption, note.text);
                 break;
-            case CommandLineNote::Kind::argument_ignored:
-                report::say(messages::kArgumentIgnored, note.text);
-                break;
             case CommandLineNote::Kind::too_many_specifications:
                 report::say(messages::kTooManySpecifications);
                 break;
@@ -76,6 +73,7 @@ void process_outputs(std::vector<std::string>& output_names, const std::string& 
         input_path = std::move(pair.input_path);
         output_path = pair.matches == Matches::one ? std::move(pair.output_path) : std::string();
     });
+    WouldBeWritten would_be_written;  // what a dry run would have written so far
     Pair pair;
     for (std::size_t number = 0; number < output_names.size(); ++number) {
         read_ahead.reach(number);
@@ -86,7 +84,7 @@ void process_outputs(std::vector<std::string>& output_names, const std::string& 
         } else if (pair.matches == Matches::several) {
             report::say(messages::kMultipleMatchingInputs);
         } else {
-            report::say_outcome(copy_tag(pair.input_path, pair.output_path, options), pair.input_path,
+            report::say_outcome(copy_tag(pair.input_path, pair.output_path, options, &would_be_written), pair.input_path,
                                 pair.output_path);
         }
         std::string().swap(output_names[number]);  // done with this output

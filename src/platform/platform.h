@@ -1,10 +1,11 @@
 // The one interface between the tool and the operating system.
 //
-// Everything that differs between platforms lives behind these functions:
-// files, directory listing, the console and standard output, and the rules
-// for which characters separate path components and start options. The
-// POSIX implementation is in posix_*.cpp, the Windows one in windows_*.cpp;
-// exactly one of the two is compiled into a build.
+// Every mechanism that differs between platforms lives behind these
+// functions: files, directory listing, standard output, interrupts and the
+// console. (Facts of the platform, such as its path separators, are the
+// constants of facts.h.) The POSIX implementation is in posix_*.cpp, the
+// Windows one in windows_*.cpp; exactly one of the two is compiled into a
+// build.
 #pragma once
 
 #include <cstddef>
@@ -16,10 +17,21 @@
 
 namespace kestrane::platform {
 
-// An open file: its native handle and the length it had when it was opened.
+// Which file a file is, whatever name it was reached by: the device and
+// inode number on POSIX systems, the volume serial number and file index on
+// Windows.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// An open file: its native handle, the length it had when it was opened,
+// and which file it is.
 struct OpenFile {
     std::intptr_t handle = -1;
     std::uint64_t length = 0;
+    FileIdentity identity;
 };
 
 // Opens an existing regular file for reading, held exclusively until it is
@@ -101,15 +113,5 @@ void end_file_change();
 // and takes effect at end_starting_threads().
 void begin_starting_threads();
 void end_starting_threads();
-
-// Whether c separates path components in a file specification.
-bool is_path_separator(char c);
-
-// Whether an argument starting with c is a group of option letters.
-bool is_option_start(char c);
-
-// Whether a third file specification makes the command line bad (POSIX
-// shells expand unquoted wildcards) rather than being ignored.
-bool refuses_extra_file_specifications();
 
 }  // namespace kestrane::platform

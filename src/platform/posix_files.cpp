@@ -37,6 +37,7 @@ bool open_locked(const std::string& path, int flags, bool refuse_write_protected
     }
     file.handle = fd;
     file.length = static_cast<std::uint64_t>(status.st_size);
+    file.identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
     return true;
 }
 

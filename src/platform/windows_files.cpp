@@ -69,6 +69,8 @@ bool open_exclusive(const std::string& path, DWORD access, bool refuse_read_only
     }
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     file.length = static_cast<std::uint64_t>(size.QuadPart);
+    file.identity = {information.dwVolumeSerialNumber,
+                     std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
     return true;
 }
 
@@ -129,7 +131,7 @@ bool warm_file_end(const std::string& path, std::size_t count) {
     if (handle != INVALID_HANDLE_VALUE) {
         LARGE_INTEGER size{};
         if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &size) != 0) {
-            OpenFile warmed{reinterpret_cast<std::intptr_t>(handle), static_cast<std::uint64_t>(size.QuadPart)};
+            OpenFile warmed{reinterpret_cast<std::intptr_t>(handle), static_cast<std::uint64_t>(size.QuadPart), {}};
             std::vector<std::uint8_t> end_bytes(static_cast<std::size_t>(std::min<std::uint64_t>(warmed.length, count)));
             read_at(warmed, warmed.length - end_bytes.size(), end_bytes);
         }

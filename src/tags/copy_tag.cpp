@@ -1,5 +1,7 @@
 #include "tags/copy_tag.h"
 
+#include <optional>
+
 #include "platform/platform.h"
 #include "tags/tag_io.h"
 
@@ -30,9 +32,31 @@ bool place_tag(const TagRecord& tag, const platform::OpenFile& output, const Tag
     return written;
 }
 
+// A file's tag as the copy finds it: read from the file or, in a dry run,
+// as an earlier pair would have left it.
+struct FoundTag {
+    TagRecord record;          // as read (empty when remembered)
+    std::uint64_t position = 0;  // of its first byte, as read
+    std::optional<TagFingerprint> remembered;
+};
+
+bool find_tag(FoundTag& tag, const platform::OpenFile& file, const WouldBeWritten* would_be_written) {
+    if (would_be_written != nullptr) {
+        auto found = would_be_written->find(file.identity);
+        if (found != would_be_written->end()) {
+            tag.remembered = found->second;
+            return true;
+        }
+    }
+    return read_tag(tag.record, file, tag.position);
+}
+
+TagFingerprint fingerprint_of(const FoundTag& tag) { return tag.remembered ? *tag.remembered : fingerprint_of(tag.record); }
+
 }  // namespace
 
-CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options) {
+CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
+                     WouldBeWritten* would_be_written) {
     platform::OpenFile input;
     if (!platform::open_input_file(input_path, input)) return CopyOutcome::cant_open_input;
     ClosesOnReturn close_input{input};
@@ -41,23 +65,24 @@ CopyOutcome copy_tag(const std::string& input_path, const std::string& output_pa
     if (!platform::open_output_file(output_path, output)) return CopyOutcome::cant_open_output;
     ClosesOnReturn close_output{output};  // declared last, so closed first
 
-    TagRecord input_tag;
-    std::uint64_t input_position = 0;
-    if (!read_tag(input_tag, input, input_position)) return CopyOutcome::input_has_no_tag;
+    if (!options.dry_run) would_be_written = nullptr;
+    FoundTag input_tag;
+    if (!find_tag(input_tag, input, would_be_written)) return CopyOutcome::input_has_no_tag;
+    FoundTag output_tag;
+    bool output_tagged = find_tag(output_tag, output, would_be_written);
 
-    TagRecord output_tag;
-    std::uint64_t output_position = 0;
-    if (read_tag(output_tag, output, output_position)) {
-        if (options.mode == TransferMode::append_only) return CopyOutcome::output_already_tagged;
-        if (options.dry_run) return CopyOutcome::would_update;
-        return place_tag(input_tag, output, output_tag, output_position) ? CopyOutcome::updated
-                                                                          : CopyOutcome::update_failed;
+    if (output_tagged && options.mode == TransferMode::append_only) return CopyOutcome::output_already_tagged;
+    if (!output_tagged && options.mode == TransferMode::update_only) return CopyOutcome::output_has_no_tag;
+    if (options.dry_run) {
+        if (would_be_written != nullptr) (*would_be_written)[output.identity] = fingerprint_of(input_tag);
+        return output_tagged ? CopyOutcome::would_update : CopyOutcome::would_append;
     }
-
-    if (options.mode == TransferMode::update_only) return CopyOutcome::output_has_no_tag;
-    if (options.dry_run) return CopyOutcome::would_append;
-    return place_tag(input_tag, output, output_tag, output.length) ? CopyOutcome::appended
-                                                                    : CopyOutcome::append_failed;
+    if (output_tagged) {
+        return place_tag(input_tag.record, output, output_tag.record, output_tag.position) ? CopyOutcome::updated
+                                                                                           : CopyOutcome::update_failed;
+    }
+    return place_tag(input_tag.record, output, output_tag.record, output.length) ? CopyOutcome::appended
+                                                                                  : CopyOutcome::append_failed;
 }
 
 }  // namespace kestrane

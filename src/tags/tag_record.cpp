@@ -50,6 +50,14 @@ std::uint64_t ape_tag_length(const ApeFooter& footer) {
     return std::uint64_t{footer.size} + (has_header ? kHeaderSize : 0);
 }
 
+// FNV-1a over the bytes: two different tags of one length share a digest
+// with a chance of one in 2^64.
+TagFingerprint fingerprint_of(const TagRecord& record) {
+    std::uint64_t digest = 0xcbf29ce484222325u;
+    for (std::uint8_t byte : record.bytes) digest = (digest ^ byte) * 0x100000001b3u;
+    return {record.kind, record.bytes.size(), digest};
+}
+
 bool is_id3v1_block(std::span<const std::uint8_t> bytes) {
     return bytes.size() == kId3v1Size && starts_with(bytes, kId3v1Marker);
 }

@@ -27,6 +27,17 @@ struct TagRecord {
     std::vector<std::uint8_t> bytes;
 };
 
+// A tag as a dry run remembers it: its kind, its length and a digest of its
+// bytes, enough to tell it from another tag without keeping either.
+struct TagFingerprint {
+    TagKind kind = TagKind::none;
+    std::uint64_t length = 0;
+    std::uint64_t digest = 0;
+    friend bool operator==(const TagFingerprint&, const TagFingerprint&) = default;
+};
+
+TagFingerprint fingerprint_of(const TagRecord& record);
+
 // The fields of an APEv2 footer that decide whether a tag is there.
 struct ApeFooter {
     std::uint32_t version = 0;
