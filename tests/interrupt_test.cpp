@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/signals.h"
 
 namespace kestrane {
 namespace {
@@ -21,7 +21,7 @@ int status_of_child(Body body) {
     pid_t child = ::fork();
     if (child == 0) {
         for (int signal_number : {SIGINT, SIGTERM}) std::signal(signal_number, SIG_DFL);
-        platform::init_output();
+        platform::init_signals();
         body();
         ::_exit(0);
     }

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/platform.h"
+#include "platform/listing.h"
 #include "support/sample_files.h"
 
 namespace kestrane {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 #include "cli/name_rules.h"
 #include "platform/facts.h"
@@ -66,6 +67,18 @@ TEST(HasWildcards, SeesStarAndQuestionMarkAnywhere) {
     EXPECT_EQ(has_wildcards("\\\\?\\C:\\in\\a.mp3"), !kBackslashSeparates);
     EXPECT_TRUE(has_wildcards("\\\\?\\C:\\in\\*.mp3"));
     EXPECT_TRUE(has_wildcards("a\\\\?\\b.mp3"));
+}
+
+TEST(MatchesWildcards, StarAndQuestionMarkWithLetterCaseIgnored) {
+    const std::tuple<const char*, const char*, bool> rows[] = {
+        {"*.mp3", "Song.MP3", true},  {"*.mp3", "a.mp3.bak", false}, {"?.mp3", "b.mp3", true},
+        {"?.mp3", "ab.mp3", false},   {"a*b*c", "aXbYbZc", true},    {"a*b*c", "aXbYbZ", false},
+        {"*", "", true},              {"", "x", false},              {"[x].mp3", "[X].MP3", true},
+        {"\xe9.mp3", "\xc9.mp3", false},  // only ASCII letters fold
+    };
+    for (const auto& [pattern, name, expected] : rows) {
+        EXPECT_EQ(matches_wildcards(pattern, name), expected) << pattern << " / " << name;
+    }
 }
 
 TEST(BaseNamesMatch, ComparesUpToTheFirstDotIgnoringLetterCase) {

@@ -1,8 +1,9 @@
 // Reading and writing the tag at the end of real files in a scratch folder.
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "support/sample_files.h"
+#include "support/tag_checks.h"
 #include "tags/tag_io.h"
 
 namespace kestrane {
@@ -24,7 +25,7 @@ ReadResult read_tag_of(const Bytes& contents) {
     ReadResult result;
     result.found = read_tag(result.record, file, result.position);
     platform::close_file(file);
-    EXPECT_TRUE(is_consistent(result.record));
+    EXPECT_TRUE(testing::is_consistent(result.record));
     EXPECT_EQ(result.found, result.record.kind != TagKind::none);
     return result;
 }

@@ -9,16 +9,12 @@
 #include "cli/pairing.h"
 #include "cli/read_ahead.h"
 #include "cli/report.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/listing.h"
 #include "tags/copy_tag.h"
 
 namespace kestrane {
 namespace {
-
-// The specification's directory as typed, to which listed names are added.
-std::string directory_part(const std::string& specification) {
-    return specification.substr(0, file_name_part(specification).value_or(specification.size()));
-}
 
 // Says that a specification matched nothing.
 void report_nothing_found(const std::string& specification, const char* wildcard_message) {
@@ -122,8 +118,8 @@ int run(std::span<const std::string_view> arguments) {
         report_nothing_found(output_specification, messages::kNoOutputFiles);
         return 0;
     }
-    process_outputs(output_names, directory_part(output_specification), input_names,
-                    directory_part(input_specification), command_line.options);
+    process_outputs(output_names, std::string(directory_part(output_specification)), input_names,
+                    std::string(directory_part(input_specification)), command_line.options);
     return 0;
 }
 

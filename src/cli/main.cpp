@@ -1,5 +1,5 @@
-// Entry point: sets up standard output, runs the tool, and always ends with
-// status 0; the report on standard output is the tool's interface.
+// Entry point: sets the process up for a run, runs the tool, and always
+// ends with status 0; the report on standard output is the tool's interface.
 #include <new>
 #include <string>
 #include <string_view>
@@ -8,10 +8,15 @@
 #include "cli/batch_run.h"
 #include "cli/messages.h"
 #include "cli/report.h"
-#include "platform/platform.h"
+#include "platform/arguments.h"
+#include "platform/output.h"
+#include "platform/signals.h"
+#include "platform/standard_descriptors.h"
 
 int main(int argc, char** argv) {
+    kestrane::platform::open_closed_standard_descriptors();  // before anything else is opened
     kestrane::platform::init_output();
+    kestrane::platform::init_signals();
     try {
         std::vector<std::string> texts = kestrane::platform::command_line_arguments(argc, argv);
         std::vector<std::string_view> arguments(texts.begin(), texts.end());

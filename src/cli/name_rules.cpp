@@ -7,18 +7,17 @@ namespace {
 
 constexpr std::string_view kDefaultExtension = ".mp3";
 
-char fold_to_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
-
-// The file name of path: everything after its last separator.
-std::string_view name_of(std::string_view path) {
-    std::size_t start = path.size();
-    while (start > 0 && !platform::is_path_separator(path[start - 1])) --start;
-    return path.substr(start);
-}
+std::string_view name_of(std::string_view path) { return path.substr(directory_part(path).size()); }
 
 std::string_view up_to_first_dot(std::string_view name) { return name.substr(0, name.find('.')); }
 
 }  // namespace
+
+std::string_view directory_part(std::string_view path) {
+    std::size_t end = path.size();
+    while (end > 0 && !platform::is_path_separator(path[end - 1])) --end;
+    return path.substr(0, end);
+}
 
 std::optional<std::size_t> file_name_part(std::string_view path) {
     std::string_view name = name_of(path);
@@ -44,6 +43,28 @@ bool has_wildcards(std::string_view specification) {
         specification.remove_prefix(platform::kVerbatimPathPrefix.size());
     }
     return specification.find_first_of("*?") != std::string_view::npos;
+}
+
+// Backtracks only to the last '*', so it runs in O(len(name) * len(pattern)).
+bool matches_wildcards(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0;
+    std::size_t star = std::string_view::npos, resume = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            resume = n;
+        } else if (p < pattern.size() && (pattern[p] == '?' || fold_to_upper(pattern[p]) == fold_to_upper(name[n]))) {
+            ++p;
+            ++n;
+        } else if (star != std::string_view::npos) {
+            p = star + 1;
+            n = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
 }
 
 std::string base_name_key(std::string_view path) {

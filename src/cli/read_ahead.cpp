@@ -9,7 +9,8 @@
 #include <mutex>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/signals.h"
 #include "tags/tag_io.h"
 
 namespace kestrane {

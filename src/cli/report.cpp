@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/messages.h"
-#include "platform/platform.h"
+#include "platform/output.h"
 
 namespace kestrane::report {
 

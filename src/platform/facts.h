@@ -1,7 +1,10 @@
 // What the platform is, as constants of the build: which characters
 // separate path components, which start a group of option letters, and the
 // prefix that marks a path the system takes as it stands. This header
-// states facts only; the mechanisms are behind platform.h.
+// states facts only; the mechanisms are behind the other headers here
+// (files, listing, arguments, standard descriptors, output, signals,
+// console), each with a posix_ and a windows_ implementation, exactly one
+// of which a build compiles.
 #pragma once
 
 #include <string_view>

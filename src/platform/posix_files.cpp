@@ -1,6 +1,6 @@
 // Files on POSIX systems: positioned reads and writes on descriptors, each
 // file held with an exclusive, non-waiting lock while it is open.
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,8 +2,9 @@
 // user of the tool expects: letter case ignored, '*' and '?' wildcards,
 // every other byte literal, hidden (dot) files skipped. As names differing
 // only in case can coexist here, a plain name (no wildcards) means exactly
-// that file when it exists, and any case of it only when it does not.
-#include "platform/platform.h"
+// the entry of that name when there is one, and any case of it only when
+// there is not.
+#include "platform/listing.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -12,35 +13,10 @@
 #include <span>
 #include <sys/stat.h>
 
+#include "cli/name_rules.h"
+
 namespace kestrane::platform {
 namespace {
-
-unsigned char fold(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - ('a' - 'A') : c; }
-
-// Matches name against pattern; '*' is any run of bytes, '?' one byte.
-// Backtracks only to the last '*', so it runs in O(len(name) * len(pattern)).
-bool matches(std::string_view pattern, std::string_view name) {
-    std::size_t p = 0, n = 0;
-    std::size_t star = std::string_view::npos, resume = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            star = p++;
-            resume = n;
-        } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || fold(static_cast<unsigned char>(pattern[p])) ==
-                                             fold(static_cast<unsigned char>(name[n])))) {
-            ++p;
-            ++n;
-        } else if (star != std::string_view::npos) {
-            p = star + 1;
-            n = ++resume;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
 
 // Whether the entry is a regular file once symlinks are followed; d_type
 // answers without a system call for everything but links and file systems
@@ -52,8 +28,6 @@ bool is_regular_file(DIR* directory, const dirent* entry) {
     return ::fstatat(::dirfd(directory), entry->d_name, &status, 0) == 0 && S_ISREG(status.st_mode);
 }
 
-bool has_wildcards(std::string_view pattern) { return pattern.find_first_of("*?") != std::string_view::npos; }
-
 // The names one specification collects while its directory is read. A
 // plain name (no wildcards) also notes whether an entry of exactly that
 // name exists, whatever its type, and whether it is a regular file.
@@ -64,14 +38,13 @@ struct Listing {
     bool exact_name_regular = false;
 };
 
-std::string directory_of(const std::string& specification) {
-    std::size_t slash = specification.rfind('/');
-    return slash == std::string::npos ? "." : specification.substr(0, slash + 1);
+std::string folder_of(const std::string& specification) {
+    std::string_view folder = directory_part(specification);
+    return folder.empty() ? "." : std::string(folder);
 }
 
 std::string_view pattern_of(const std::string& specification) {
-    std::size_t slash = specification.rfind('/');
-    return std::string_view(specification).substr(slash == std::string::npos ? 0 : slash + 1);
+    return std::string_view(specification).substr(directory_part(specification).size());
 }
 
 // Reads the directory once, giving each listing the regular, non-hidden
@@ -87,7 +60,7 @@ void read_directory(const std::string& folder, std::span<Listing> listings) {
         if (name.empty() || name.front() == '.') continue;
         std::optional<bool> regular;  // asked at most once, and only for a match
         for (Listing& listing : listings) {
-            if (!matches(listing.pattern, name)) continue;
+            if (!matches_wildcards(listing.pattern, name)) continue;
             if (!regular) regular = is_regular_file(directory, entry);
             if (*regular) listing.names.emplace_back(name);
             if (name == listing.pattern && !has_wildcards(listing.pattern)) {
@@ -112,15 +85,15 @@ void read_directory(const std::string& folder, std::span<Listing> listings) {
 std::vector<std::string> list_matching_files(const std::string& specification) {
     std::vector<std::string> names;
     Listing listing{pattern_of(specification), names};
-    read_directory(directory_of(specification), std::span(&listing, 1));
+    read_directory(folder_of(specification), std::span(&listing, 1));
     return names;
 }
 
 MatchingFiles list_matching_files(const std::string& first_specification,
                                   const std::string& second_specification) {
     MatchingFiles files;
-    std::string folder = directory_of(first_specification);
-    if (folder != directory_of(second_specification)) {
+    std::string folder = folder_of(first_specification);
+    if (folder != folder_of(second_specification)) {
         files.first = list_matching_files(first_specification);
         files.second = list_matching_files(second_specification);
         return files;

@@ -3,14 +3,14 @@
 // at 64-bit positions from the start of the file. A file is opened by the
 // \\?\ form of its full path, so the name the listing gave is the file
 // opened, whatever its length or its last character.
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "platform/windows_names.h"
+#include "platform/windows_paths.h"
 
 namespace kestrane::platform {
 namespace {

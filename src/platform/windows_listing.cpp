@@ -3,11 +3,12 @@
 // system returns the entries. The specification is resolved as Windows
 // resolves what a user types and searched through its \\?\ form, so its
 // length has no limit; names come back whole, as UTF-8.
-#include "platform/platform.h"
+#include "platform/listing.h"
 
 #include <windows.h>
 
-#include "platform/windows_names.h"
+#include "platform/windows_paths.h"
+#include "platform/windows_text.h"
 
 namespace kestrane::platform {
 namespace {

@@ -2,7 +2,8 @@
 
 #include <optional>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/signals.h"
 #include "tags/tag_io.h"
 
 namespace kestrane {

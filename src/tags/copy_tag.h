@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "tags/tag_record.h"
 #include "tags/transfer_mode.h"
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "tags/tag_record.h"
 
 namespace kestrane {

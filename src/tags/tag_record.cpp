@@ -62,21 +62,4 @@ bool is_id3v1_block(std::span<const std::uint8_t> bytes) {
     return bytes.size() == kId3v1Size && starts_with(bytes, kId3v1Marker);
 }
 
-bool is_consistent(const TagRecord& record) {
-    switch (record.kind) {
-        case TagKind::none:
-            return record.bytes.empty();
-        case TagKind::id3v1:
-            return is_id3v1_block(record.bytes);
-        case TagKind::apev2: {
-            if (record.bytes.size() < kFooterSize) return false;
-            auto footer = decode_ape_footer(
-                std::span<const std::uint8_t, kFooterSize>(record.bytes.data() + record.bytes.size() - kFooterSize,
-                                                           kFooterSize));
-            return footer && is_valid_ape_footer(*footer) && ape_tag_length(*footer) == record.bytes.size();
-        }
-    }
-    return false;
-}
-
 }  // namespace kestrane

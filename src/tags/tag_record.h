@@ -10,7 +10,8 @@
 
 namespace kestrane {
 
-inline constexpr std::size_t kFooterSize = 32;   // APEv2 footer (and header)
+// An APEv2 tag's footer and its optional header are 32 bytes each.
+inline constexpr std::size_t kFooterSize = 32;
 inline constexpr std::size_t kHeaderSize = 32;
 inline constexpr std::size_t kId3v1Size = 128;   // ID3v1 block
 inline constexpr std::uint32_t kApeVersion = 2000;
@@ -58,9 +59,5 @@ std::uint64_t ape_tag_length(const ApeFooter& footer);
 
 // Whether the 128 bytes are an ID3v1 block.
 bool is_id3v1_block(std::span<const std::uint8_t> bytes);
-
-// Whether the record holds what its kind says: no bytes for none, one ID3v1
-// block, or one whole APEv2 tag whose footer accounts for every byte.
-bool is_consistent(const TagRecord& record);
 
 }  // namespace kestrane

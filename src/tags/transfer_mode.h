@@ -5,9 +5,9 @@ namespace kestrane {
 
 // Which of the two ways of placing a tag a run allows.
 enum class TransferMode {
-    update_or_append = 0,  // replace an existing tag, else add one
-    append_only = 1,       // refuse outputs that already have a tag
-    update_only = 2,       // refuse outputs that have no tag
+    update_or_append,  // replace an existing tag, else add one
+    append_only,       // refuse outputs that already have a tag
+    update_only,       // refuse outputs that have no tag
 };
 
 // The mode, and whether the run only says what it would do (a dry run):

@@ -23,8 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "tags/copy_tag.h"
+#include "support/tag_checks.h"
 #include "tags/tag_io.h"
 
 namespace {
@@ -99,7 +100,7 @@ kestrane::TagRecord read_and_check(const std::string& path, const Bytes& content
     bool found = kestrane::read_tag(record, file, position);
     kestrane::platform::close_file(file);
 
-    check(kestrane::is_consistent(record), "inconsistent tag record");
+    check(kestrane::testing::is_consistent(record), "inconsistent tag record");
     check(found == (record.kind != kestrane::TagKind::none), "read_tag's result disagrees with the record");
     SeenTag seen = tag_at_end(contents);
     check(record.kind == seen.kind, "read_tag found another kind of tag than the file holds");

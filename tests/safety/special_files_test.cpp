@@ -10,7 +10,7 @@
 #include <map>
 #include <sys/stat.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "support/run_tool.h"
 #include "support/sample_files.h"
 #include "tool_process.h"

@@ -2,7 +2,7 @@
 // and devices. (The rest of it is used by every tag test.)
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "support/sample_files.h"
 
 namespace kestrane {

@@ -1,0 +1,58 @@
+// Files: opening an existing file held by this run alone, reading and
+// writing it at positions, cutting it, closing it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kestrane::platform {
+
+// Which file a file is, whatever name it was reached by: the device and
+// inode number on POSIX systems, the volume serial number and file index on
+// Windows.
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// An open file: its native handle, the length it had when it was opened,
+// and which file it is.
+struct OpenFile {
+    std::intptr_t handle = -1;
+    std::uint64_t length = 0;
+    FileIdentity identity;
+};
+
+// Opens an existing regular file for reading, held exclusively until it is
+// closed. False when it is missing, not a regular file, or already held.
+bool open_input_file(const std::string& path, OpenFile& file);
+
+// Opens an existing regular file for reading and writing, held exclusively
+// until it is closed. False as for an input, and also when the file is
+// write protected.
+bool open_output_file(const std::string& path, OpenFile& file);
+
+// Reads exactly buffer.size() bytes starting at offset; false on any
+// failure or shortfall.
+bool read_at(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer);
+
+// Writes all of bytes starting at offset; false on any failure or shortfall.
+bool write_at(const OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes);
+
+// Sets the file's length (cuts it off or extends it).
+bool set_file_length(const OpenFile& file, std::uint64_t length);
+
+// Closes the file; harmless on a file that is not open.
+void close_file(OpenFile& file);
+
+// Brings the last count bytes of a regular file into the system's cache, for
+// a read of them that comes soon. Opens for reading only, takes no lock and
+// shares the file with every other opener; never waits for a FIFO or a
+// device; ignores every error. Safe on any thread. True when the bytes were
+// found in the cache already (false when that is not known).
+bool warm_file_end(const std::string& path, std::size_t count);
+
+}  // namespace kestrane::platform

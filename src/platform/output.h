@@ -1,0 +1,21 @@
+// The report's way to standard output.
+#pragma once
+
+#include <string_view>
+
+namespace kestrane::platform {
+
+// Sets up standard output for the report: unbuffered on a terminal (a
+// console on Windows), else in blocks of 512 bytes.
+void init_output();
+
+// Writes report text (UTF-8) to standard output: '\n' ends a line, and the
+// platform turns it into its own line end (and, on Windows, its own
+// encoding). A write that fails (the reader has gone) never ends the run;
+// on POSIX the rest of the report is then skipped, not retried.
+void write_output(std::string_view text);
+
+// Writes everything still buffered on standard output.
+void flush_output();
+
+}  // namespace kestrane::platform
