@@ -124,7 +124,7 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
     const std::vector<Case> cases = {
         {{}, {"-n"},
          {"updated tag from update.ape", "appended tag from append.ape", "file bare.ape does not have valid tag!",
-          "append.x.mp3:\nupdated tag from append.ape", "zlate.mp3:\nappended tag from zlate.ape",
+          "append.x.mp3:\ntag already up to date from append.ape", "zlate.mp3:\nappended tag from zlate.ape",
           "no matching input file!", "multiple matching input files!", "can't open input file heldin.ape!",
           "can't open output file, may be write protected!"}},
         {{"-a"}, {"-an"},
@@ -193,12 +193,12 @@ TEST(Batch, ManyToManyPairsByBaseNameAndReportsEveryOutput) {
     EXPECT_EQ(after["e.mp3"], kAudio + kOldApe + kApeTag);
     for (const char* input : {"a.live.ape", "b.ape", "c.ape", "e.ape"}) EXPECT_EQ(after[input], before[input]);
 
-    // A second run replaces the tags just written.
+    // A second run finds the tags just written in place.
     EXPECT_EQ(run_in(folder, {"*.ape", "*.mp3", "-u"}).output,
-              kBannerText + entry("A.mp3", "updated tag from a.live.ape\n") +
-                  entry("b.mp3", "updated tag from b.ape\n") +
+              kBannerText + entry("A.mp3", "tag already up to date from a.live.ape\n") +
+                  entry("b.mp3", "tag already up to date from b.ape\n") +
                   entry("c.mp3", "file c.ape does not have valid tag!\n") +
-                  entry("d.mp3", "no matching input file!\n") + entry("e.mp3", "updated tag from e.ape\n"));
+                  entry("d.mp3", "no matching input file!\n") + entry("e.mp3", "tag already up to date from e.ape\n"));
     EXPECT_EQ(snapshot(folder.path), after);
 }
 
@@ -215,7 +215,7 @@ TEST(Batch, OneInputServesEveryOutputWhateverItsName) {
     // a wildcard that matches a single input behaves the same
     write_file(folder / "x.mp3", kAudio);
     EXPECT_EQ(run_in(folder, {"*.ape", "*"}).output, kBannerText + entry("x.mp3", "appended tag from song.ape\n") +
-                                                          entry("y.MP3", "updated tag from song.ape\n"));
+                                                          entry("y.MP3", "tag already up to date from song.ape\n"));
 }
 
 TEST(Batch, TwoInputsWithOneBaseNameAreAmbiguous) {
@@ -344,8 +344,9 @@ TEST(Listing, MatchesNamesAsAWindowsUserExpects) {
                               entry("link.mp3", "can't open output file, may be write protected!\n"));
     EXPECT_EQ(read_file(folder / ".hidden.mp3"), kAudio);
     EXPECT_EQ(run_in(folder, {"in.ape", "Song [Live]"}).output,
-              kBannerText + entry("Song [Live].mp3", "updated tag from in.ape\n"));
-    EXPECT_EQ(run_in(folder, {"in.ape", "?.mp3"}).output, kBannerText + entry("b.MP3", "updated tag from in.ape\n"));
+              kBannerText + entry("Song [Live].mp3", "tag already up to date from in.ape\n"));
+    EXPECT_EQ(run_in(folder, {"in.ape", "?.mp3"}).output,
+              kBannerText + entry("b.MP3", "tag already up to date from in.ape\n"));
 }
 
 // Names differing only in case can coexist here: a plain name means the

@@ -6,24 +6,14 @@
 #include "cli/command_line.h"
 #include "cli/messages.h"
 #include "cli/name_rules.h"
-#include "cli/pairing.h"
+#include "cli/plan.h"
 #include "cli/read_ahead.h"
 #include "cli/report.h"
 #include "platform/console.h"
-#include "platform/listing.h"
 #include "tags/copy_tag.h"
 
 namespace kestrane {
 namespace {
-
-// Says that a specification matched nothing.
-void report_nothing_found(const std::string& specification, const char* wildcard_message) {
-    if (has_wildcards(specification)) {
-        report::say(wildcard_message);
-    } else {
-        report::say(messages::kFileNotFound, specification);
-    }
-}
 
 void report_notes(const std::vector<CommandLineNote>& notes) {
     for (const CommandLineNote& note : notes) {
@@ -38,52 +28,54 @@ void report_notes(const std::vector<CommandLineNote>& notes) {
     }
 }
 
-// One output and what the listing gives it: its path, how many inputs its
-// name selects and, when one does, that input's path.
-struct Pair {
-    std::string output_path;
-    Matches matches = Matches::none;
-    std::string input_path;
-};
-
-void plan_pair(const std::string& output_name, const std::string& output_directory, const InputIndex& index,
-               const std::vector<std::string>& input_names, const std::string& input_directory, Pair& pair) {
-    pair.output_path.assign(output_directory).append(output_name);
-    InputMatch match = find_input(index, pair.output_path);
-    pair.matches = match.matches;
-    pair.input_path.clear();
-    if (match.matches == Matches::one) pair.input_path.assign(input_directory).append(input_names[match.input]);
+// Says that a specification matched nothing, after the folders that could
+// not be read.
+void report_unmatched(const Plan& plan, const Specifications& specifications) {
+    for (const PlanEntry& entry : plan.entries) {
+        if (entry.step == Step::unreadable_folder) report::say_folder_unreadable(entry.path);
+    }
+    bool inputs = plan.unmatched == Unmatched::inputs;
+    const std::string& specification = inputs ? specifications.input : specifications.output;
+    if (has_wildcards(specification)) {
+        report::say(inputs ? messages::kNoInputFiles : messages::kNoOutputFiles);
+    } else {
+        report::say(messages::kFileNotFound, specification);
+    }
 }
 
-void process_outputs(std::vector<std::string>& output_names, const std::string& output_directory,
-                     const std::vector<std::string>& input_names, const std::string& input_directory,
-                     TransferOptions options) {
-    InputIndex index = index_inputs(input_names);
-    auto plan = [&](std::size_t number, Pair& pair) {
-        plan_pair(output_names[number], output_directory, index, input_names, input_directory, pair);
-    };
-    ReadAhead read_ahead(output_names.size(), [&](std::size_t number, std::string& input_path,
+// Carries out the plan in order, one entry after another, and reports each.
+void run_plan(Plan& plan, TransferOptions options) {
+    ReadAhead read_ahead(plan.entries.size(), [&](std::size_t number, std::string& input_path,
                                                   std::string& output_path) {
-        Pair pair;
-        plan(number, pair);
-        input_path = std::move(pair.input_path);
-        output_path = pair.matches == Matches::one ? std::move(pair.output_path) : std::string();
+        const PlanEntry& entry = plan.entries[number];
+        bool copies = entry.step == Step::copy;
+        input_path = copies ? entry.input_path : std::string();
+        output_path = copies ? entry.path : std::string();
     });
     WouldBeWritten would_be_written;  // what a dry run would have written so far
-    Pair pair;
-    for (std::size_t number = 0; number < output_names.size(); ++number) {
+    for (std::size_t number = 0; number < plan.entries.size(); ++number) {
         read_ahead.reach(number);
-        plan(number, pair);
-        report::say(messages::kHeading, pair.output_path);
-        if (pair.matches == Matches::none) {
-            report::say(messages::kNoMatchingInput);
-        } else if (pair.matches == Matches::several) {
-            report::say(messages::kMultipleMatchingInputs);
-        } else {
-            report::say_outcome(copy_tag(pair.input_path, pair.output_path, options, &would_be_written), pair.input_path,
-                                pair.output_path);
+        PlanEntry& entry = plan.entries[number];
+        switch (entry.step) {
+            case Step::unreadable_folder:
+                report::say_folder_unreadable(entry.path);
+                break;
+            case Step::no_matching_input:
+                report::say(messages::kHeading, entry.path);
+                report::say(messages::kNoMatchingInput);
+                break;
+            case Step::multiple_matching_inputs:
+                report::say(messages::kHeading, entry.path);
+                report::say(messages::kMultipleMatchingInputs);
+                break;
+            case Step::copy:
+                report::say(messages::kHeading, entry.path);
+                report::say_outcome(copy_tag(entry.input_path, entry.path, options, &would_be_written),
+                                    entry.input_path, entry.path);
+                break;
         }
-        std::string().swap(output_names[number]);  // done with this output
+        std::string().swap(entry.path);  // done with this entry
+        std::string().swap(entry.input_path);
     }
 }
 
@@ -107,19 +99,14 @@ int run(std::span<const std::string_view> arguments) {
     }
     platform::init_console();
 
-    std::string input_specification = with_default_extension(command_line.input_specification);
-    std::string output_specification = with_default_extension(command_line.output_specification);
-    auto [input_names, output_names] = platform::list_matching_files(input_specification, output_specification);
-    if (input_names.empty()) {
-        report_nothing_found(input_specification, messages::kNoInputFiles);
+    Specifications specifications{with_default_extension(command_line.input_specification),
+                                  with_default_extension(command_line.output_specification)};
+    Plan plan = command_line.folder_trees ? plan_tree_run(specifications) : plan_folder_run(specifications);
+    if (plan.unmatched != Unmatched::none) {
+        report_unmatched(plan, specifications);
         return 0;
     }
-    if (output_names.empty()) {
-        report_nothing_found(output_specification, messages::kNoOutputFiles);
-        return 0;
-    }
-    process_outputs(output_names, std::string(directory_part(output_specification)), input_names,
-                    std::string(directory_part(input_specification)), command_line.options);
+    run_plan(plan, command_line.options);
     return 0;
 }
 

@@ -20,6 +20,10 @@ void read_option_group(std::string_view group, CommandLine& command_line) {
             case 'N':
                 command_line.options.dry_run = true;
                 break;
+            case 'r':
+            case 'R':
+                command_line.folder_trees = true;
+                break;
             default:
                 command_line.notes.push_back({CommandLineNote::Kind::illegal_option, std::string(1, letter)});
                 command_line.bad = true;

@@ -23,6 +23,7 @@ enum class Request { run, help, version };
 struct CommandLine {
     Request request = Request::run;
     TransferOptions options;
+    bool folder_trees = false;  // -r
     std::string input_specification;
     std::string output_specification;
     int file_specification_count = 0;

@@ -22,6 +22,7 @@ inline constexpr const char* kUsage =
     " Options: -a  = append tags only (fail if tags found on output)\n"
     "          -u  = update tags only (fail if tags NOT found on output)\n"
     "          -n  = dry run: report what would be done, change no file\n"
+    "          -r  = folder trees: pair files by relative path in every subfolder\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
     "          to an output file. Or, it can be used to copy the tag from a single\n"
@@ -47,6 +48,7 @@ inline constexpr const char* kFileNotFound = "file %s not found!\n";
 
 // Each output: its heading, then one line saying what became of it.
 inline constexpr const char* kHeading = "\n%s:\n";
+inline constexpr const char* kCantReadFolder = "can't read folder %s!\n";  // stands alone, after a blank line
 inline constexpr const char* kNoMatchingInput = "no matching input file!\n";
 inline constexpr const char* kMultipleMatchingInputs = "multiple matching input files!\n";
 inline constexpr const char* kCantOpenInput = "can't open input file %s!\n";
@@ -58,6 +60,7 @@ inline constexpr const char* kUpdateFailed = "error updating tag!\n";
 inline constexpr const char* kAppendFailed = "error appending tag!\n";
 inline constexpr const char* kUpdated = "updated tag from %s\n";
 inline constexpr const char* kAppended = "appended tag from %s\n";
+inline constexpr const char* kUpToDate = "tag already up to date from %s\n";
 inline constexpr const char* kWouldUpdate = "would update tag from %s\n";
 inline constexpr const char* kWouldAppend = "would append tag from %s\n";
 

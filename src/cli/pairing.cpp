@@ -4,10 +4,10 @@
 
 namespace kestrane {
 
-InputIndex index_inputs(const std::vector<std::string>& input_names) {
+InputIndex index_inputs(const std::vector<std::string>& input_names, bool lone_input_serves_all) {
     InputIndex index;
-    index.input_count = input_names.size();
-    if (index.input_count == 1) return index;
+    index.lone_input_serves_all = lone_input_serves_all && input_names.size() == 1;
+    if (index.lone_input_serves_all) return index;
     index.by_key.reserve(input_names.size());
     for (std::size_t i = 0; i < input_names.size(); ++i) {
         InputMatch& match = index.by_key[base_name_key(input_names[i])];
@@ -21,7 +21,7 @@ InputIndex index_inputs(const std::vector<std::string>& input_names) {
 }
 
 InputMatch find_input(const InputIndex& index, std::string_view output_path) {
-    if (index.input_count == 1) return InputMatch{Matches::one, 0};
+    if (index.lone_input_serves_all) return InputMatch{Matches::one, 0};
     auto found = index.by_key.find(base_name_key(output_path));
     return found == index.by_key.end() ? InputMatch{} : found->second;
 }

@@ -22,14 +22,16 @@ struct InputMatch {
 // The input names indexed by base-name key, so that finding an output's
 // input costs the same however many inputs there are.
 struct InputIndex {
-    std::size_t input_count = 0;
+    bool lone_input_serves_all = false;
     std::unordered_map<std::string, InputMatch> by_key;
 };
 
-InputIndex index_inputs(const std::vector<std::string>& input_names);
+// With lone_input_serves_all, a single input serves every output whatever
+// its name (a run over one folder); otherwise, as in every folder of a
+// tree, an output takes the input of its base name.
+InputIndex index_inputs(const std::vector<std::string>& input_names, bool lone_input_serves_all = true);
 
-// A lone input serves every output whatever its name; otherwise the inputs
-// whose base name matches the output's are the candidates.
+// The inputs whose base name matches the output's are the candidates.
 InputMatch find_input(const InputIndex& index, std::string_view output_path);
 
 }  // namespace kestrane

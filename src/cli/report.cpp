@@ -18,6 +18,11 @@ void say(std::string_view message, std::string_view value) {
     platform::write_output(line);
 }
 
+void say_folder_unreadable(std::string_view folder) {
+    say("\n");
+    say(messages::kCantReadFolder, folder);
+}
+
 void say_outcome(CopyOutcome outcome, std::string_view input_path, std::string_view output_path) {
     using namespace messages;
     switch (outcome) {
@@ -30,6 +35,7 @@ void say_outcome(CopyOutcome outcome, std::string_view input_path, std::string_v
         case CopyOutcome::append_failed: return say(kAppendFailed);
         case CopyOutcome::updated: return say(kUpdated, input_path);
         case CopyOutcome::appended: return say(kAppended, input_path);
+        case CopyOutcome::up_to_date: return say(kUpToDate, input_path);
         case CopyOutcome::would_update: return say(kWouldUpdate, input_path);
         case CopyOutcome::would_append: return say(kWouldAppend, input_path);
     }

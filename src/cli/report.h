@@ -14,6 +14,9 @@ void say(std::string_view message);
 // Prints a message with its one '%s' (or '%c') replaced by value.
 void say(std::string_view message, std::string_view value);
 
+// Prints that a folder could not be read, as an entry of its own.
+void say_folder_unreadable(std::string_view folder);
+
 // Prints the line that says what became of one output.
 void say_outcome(CopyOutcome outcome, std::string_view input_path, std::string_view output_path);
 

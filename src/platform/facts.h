@@ -13,12 +13,14 @@ namespace kestrane::platform {
 
 #if defined(_WIN32)
 inline constexpr std::string_view kPathSeparators = "\\/:";
+inline constexpr char kPathSeparator = '\\';  // the one paths are built with
 inline constexpr std::string_view kOptionStarts = "-/";
 // A path typed as \\?\C:\... goes to the system unchanged; its '?' is part
 // of the prefix, not a wildcard.
 inline constexpr std::string_view kVerbatimPathPrefix = "\\\\?\\";
 #else
 inline constexpr std::string_view kPathSeparators = "/";
+inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kOptionStarts = "-";
 inline constexpr std::string_view kVerbatimPathPrefix = "";  // none: every '?' is a wildcard
 #endif

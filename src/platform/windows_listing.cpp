@@ -1,8 +1,8 @@
-// Directory listing on Windows: the system's own matching of '*' and '?'
+// Folder listing on Windows: the system's own matching of '*' and '?'
 // (letter case ignored, short 8.3 aliases included), in the order the
-// system returns the entries. The specification is resolved as Windows
-// resolves what a user types and searched through its \\?\ form, so its
-// length has no limit; names come back whole, as UTF-8.
+// system returns the entries. The folder is resolved as Windows resolves
+// what a user types and searched through its \\?\ form, so its length has
+// no limit; names come back whole, as UTF-8.
 #include "platform/listing.h"
 
 #include <windows.h>
@@ -13,25 +13,70 @@
 namespace kestrane::platform {
 namespace {
 
-constexpr DWORD kSkippedAttributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// Junctions, symbolic links and mount points to folders are not followed.
+constexpr DWORD kNotWalked = kHiddenOrSystem | FILE_ATTRIBUTE_REPARSE_POINT;
+
+// What a failed search says about its folder: one that holds no match is
+// listed all the same.
+FolderState state_after(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_NO_MORE_FILES:
+            return FolderState::listed;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_DIRECTORY:
+            return FolderState::missing;
+        default:
+            return FolderState::unreadable;
+    }
+}
+
+// Calls take(entry) for every entry the pattern matches in the folder.
+template <typename Take>
+FolderState search(std::string_view folder, std::string_view pattern, Take take) {
+    std::string typed(folder);
+    typed += pattern;
+    WIN32_FIND_DATAW entry;
+    HANDLE found = ::FindFirstFileW(system_path(to_wide(typed)).c_str(), &entry);
+    if (found == INVALID_HANDLE_VALUE) return state_after(::GetLastError());
+    do {
+        take(entry);
+    } while (::FindNextFileW(found, &entry));
+    DWORD error = ::GetLastError();
+    ::FindClose(found);
+    return error == ERROR_NO_MORE_FILES ? FolderState::listed : FolderState::unreadable;
+}
+
+// The worse of two answers about one folder.
+FolderState worse(FolderState a, FolderState b) { return a == FolderState::listed ? b : a; }
+
+FolderState search_files(std::string_view folder, std::string_view pattern, std::vector<std::string>& names) {
+    return search(folder, pattern, [&](const WIN32_FIND_DATAW& entry) {
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | kHiddenOrSystem)) == 0) {
+            names.push_back(to_utf8(entry.cFileName));
+        }
+    });
+}
 
 }  // namespace
 
-std::vector<std::string> list_matching_files(const std::string& specification) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = ::FindFirstFileW(system_path(to_wide(specification)).c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        if ((entry.dwFileAttributes & kSkippedAttributes) == 0) names.push_back(to_utf8(entry.cFileName));
-    } while (::FindNextFileW(search, &entry));
-    ::FindClose(search);
-    return names;
-}
-
-MatchingFiles list_matching_files(const std::string& first_specification,
-                                  const std::string& second_specification) {
-    return {list_matching_files(first_specification), list_matching_files(second_specification)};
+FolderListing list_folder(std::string_view folder, std::string_view first_pattern, std::string_view second_pattern,
+                          bool with_folders) {
+    FolderListing listing;
+    listing.state = search_files(folder, first_pattern, listing.first);
+    if (!second_pattern.empty()) listing.state = worse(listing.state, search_files(folder, second_pattern, listing.second));
+    if (with_folders && listing.state == FolderState::listed) {
+        listing.state = search(folder, "*", [&](const WIN32_FIND_DATAW& entry) {
+            std::wstring_view name = entry.cFileName;
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (entry.dwFileAttributes & kNotWalked) == 0 &&
+                name != L"." && name != L"..") {
+                listing.folders.push_back(to_utf8(name));
+            }
+        });
+    }
+    return listing;
 }
 
 }  // namespace kestrane::platform

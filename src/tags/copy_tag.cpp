@@ -54,6 +54,15 @@ bool find_tag(FoundTag& tag, const platform::OpenFile& file, const WouldBeWritte
 
 TagFingerprint fingerprint_of(const FoundTag& tag) { return tag.remembered ? *tag.remembered : fingerprint_of(tag.record); }
 
+// Whether two tags are byte for byte the same (by their fingerprints where a
+// dry run remembers one).
+bool same_tag(const FoundTag& first, const FoundTag& second) {
+    if (!first.remembered && !second.remembered) {
+        return first.record.kind == second.record.kind && first.record.bytes == second.record.bytes;
+    }
+    return fingerprint_of(first) == fingerprint_of(second);
+}
+
 }  // namespace
 
 CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
@@ -74,6 +83,9 @@ CopyOutcome copy_tag(const std::string& input_path, const std::string& output_pa
 
     if (output_tagged && options.mode == TransferMode::append_only) return CopyOutcome::output_already_tagged;
     if (!output_tagged && options.mode == TransferMode::update_only) return CopyOutcome::output_has_no_tag;
+    // A tag found at the end of a file ends it, so an output whose tag is the
+    // input's is already as the copy would leave it.
+    if (output_tagged && same_tag(input_tag, output_tag)) return CopyOutcome::up_to_date;
     if (options.dry_run) {
         if (would_be_written != nullptr) (*would_be_written)[output.identity] = fingerprint_of(input_tag);
         return output_tagged ? CopyOutcome::would_update : CopyOutcome::would_append;

@@ -21,6 +21,7 @@ enum class CopyOutcome {
     append_failed,          // the write failed and was undone
     updated,
     appended,
+    up_to_date,             // the output ends in the very tag already: nothing written
     would_update,           // dry run: an update was allowed, nothing was written
     would_append,           // dry run: an append was allowed, nothing was written
 };

@@ -175,7 +175,7 @@ TEST(BadInput, OddNamesPairAndPrintByteForByte) {
     }
     // the longest name given literally, without wildcards, and with brackets
     EXPECT_EQ(run_in(folder, {longest + ".ape", longest}).output,
-              kBannerText + entry(longest + ".mp3", "updated tag from " + longest + ".ape\n"));
+              kBannerText + entry(longest + ".mp3", "tag already up to date from " + longest + ".ape\n"));
     EXPECT_EQ(run_in(folder, {"[a-z].ape", "Song [Live].mp3"}).output,
               kBannerText + entry("Song [Live].mp3", "updated tag from [a-z].ape\n"));
     // a name one byte too long for the file system is simply not found

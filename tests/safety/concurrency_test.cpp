@@ -56,7 +56,8 @@ int check_report(const FinishedTool& run, int pairs) {
         at += heading.size();
         std::size_t end = run.output.find('\n', at) + 1;
         std::string outcome = run.output.substr(at, end - at);
-        bool done = outcome == "appended tag from " + in + "\n" || outcome == "updated tag from " + in + "\n";
+        bool done = outcome == "appended tag from " + in + "\n" || outcome == "updated tag from " + in + "\n" ||
+                    outcome == "tag already up to date from " + in + "\n";
         bool held = outcome == "can't open input file " + in + "!\n" ||
                     outcome == "can't open output file, may be write protected!\n";
         EXPECT_TRUE(done || held) << outcome;

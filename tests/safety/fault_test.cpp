@@ -106,7 +106,7 @@ TEST(DiskFull, UpdatesAndAppendsThatRunOutOfRoomLeaveTheOutputAsItWas) {
     EXPECT_EQ(run.output, kBannerText + entry("disk/add.mp3", "appended tag from add.ape\n") +
                               entry("disk/grow.mp3", "updated tag from grow.ape\n") +
                               entry("disk/grow2.mp3", "updated tag from grow2.ape\n") +
-                              entry("disk/shrink.mp3", "updated tag from shrink.ape\n"));
+                              entry("disk/shrink.mp3", "tag already up to date from shrink.ape\n"));
     EXPECT_EQ(read_file(folder / "disk" / "add.mp3"), sound + big_tag);
     EXPECT_EQ(read_file(folder / "disk" / "grow.mp3"), sound + big_tag);
 }

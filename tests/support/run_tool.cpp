@@ -74,6 +74,7 @@ const char* const kUsageText =
     " Options: -a  = append tags only (fail if tags found on output)\n"
     "          -u  = update tags only (fail if tags NOT found on output)\n"
     "          -n  = dry run: report what would be done, change no file\n"
+    "          -r  = folder trees: pair files by relative path in every subfolder\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
     "          to an output file. Or, it can be used to copy the tag from a single\n"

@@ -1,0 +1,45 @@
+#include "cli/name_rules.h"
+#include "cli/pairing.h"
+#include "cli/plan.h"
+#include "platform/listing.h"
+
+namespace kestrane {
+
+// Both lists are made before the plan; a folder both specifications name
+// is read once.
+Plan plan_folder_run(const Specifications& specifications) {
+    std::string_view input_folder = directory_part(specifications.input);
+    std::string_view output_folder = directory_part(specifications.output);
+    std::string_view input_pattern = std::string_view(specifications.input).substr(input_folder.size());
+    std::string_view output_pattern = std::string_view(specifications.output).substr(output_folder.size());
+    platform::FolderListing inputs, outputs;
+    if (input_folder == output_folder) {
+        inputs = platform::list_folder(input_folder, input_pattern, output_pattern);
+        outputs.first = std::move(inputs.second);
+    } else {
+        inputs = platform::list_folder(input_folder, input_pattern);
+        outputs = platform::list_folder(output_folder, output_pattern);
+    }
+
+    Plan plan;
+    if (inputs.first.empty() || outputs.first.empty()) {
+        plan.unmatched = inputs.first.empty() ? Unmatched::inputs : Unmatched::outputs;
+        return plan;
+    }
+    InputIndex index = index_inputs(inputs.first);
+    plan.entries.reserve(outputs.first.size());
+    for (std::string& name : outputs.first) {
+        PlanEntry& entry = plan.entries.emplace_back();
+        entry.path.assign(output_folder).append(name);
+        std::string().swap(name);  // done with the listed name
+        InputMatch match = find_input(index, entry.path);
+        if (match.matches == Matches::one) {
+            entry.input_path.assign(input_folder).append(inputs.first[match.input]);
+        } else {
+            entry.step = match.matches == Matches::none ? Step::no_matching_input : Step::multiple_matching_inputs;
+        }
+    }
+    return plan;
+}
+
+}  // namespace kestrane
