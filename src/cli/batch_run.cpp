@@ -7,10 +7,9 @@
 #include "cli/messages.h"
 #include "cli/name_rules.h"
 #include "cli/plan.h"
-#include "cli/read_ahead.h"
+#include "cli/carry_out.h"
 #include "cli/report.h"
 #include "platform/console.h"
-#include "tags/copy_tag.h"
 
 namespace kestrane {
 namespace {
@@ -43,42 +42,6 @@ void report_unmatched(const Plan& plan, const Specifications& specifications) {
     }
 }
 
-// Carries out the plan in order, one entry after another, and reports each.
-void run_plan(Plan& plan, TransferOptions options) {
-    ReadAhead read_ahead(plan.entries.size(), [&](std::size_t number, std::string& input_path,
-                                                  std::string& output_path) {
-        const PlanEntry& entry = plan.entries[number];
-        bool copies = entry.step == Step::copy;
-        input_path = copies ? entry.input_path : std::string();
-        output_path = copies ? entry.path : std::string();
-    });
-    WouldBeWritten would_be_written;  // what a dry run would have written so far
-    for (std::size_t number = 0; number < plan.entries.size(); ++number) {
-        read_ahead.reach(number);
-        PlanEntry& entry = plan.entries[number];
-        switch (entry.step) {
-            case Step::unreadable_folder:
-                report::say_folder_unreadable(entry.path);
-                break;
-            case Step::no_matching_input:
-                report::say(messages::kHeading, entry.path);
-                report::say(messages::kNoMatchingInput);
-                break;
-            case Step::multiple_matching_inputs:
-                report::say(messages::kHeading, entry.path);
-                report::say(messages::kMultipleMatchingInputs);
-                break;
-            case Step::copy:
-                report::say(messages::kHeading, entry.path);
-                report::say_outcome(copy_tag(entry.input_path, entry.path, options, &would_be_written),
-                                    entry.input_path, entry.path);
-                break;
-        }
-        std::string().swap(entry.path);  // done with this entry
-        std::string().swap(entry.input_path);
-    }
-}
-
 }  // namespace
 
 int run(std::span<const std::string_view> arguments) {
@@ -106,7 +69,7 @@ int run(std::span<const std::string_view> arguments) {
         report_unmatched(plan, specifications);
         return 0;
     }
-    run_plan(plan, command_line.options);
+    carry_out(plan, command_line.options);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -48,11 +49,13 @@ bool set_file_length(const OpenFile& file, std::uint64_t length);
 // Closes the file; harmless on a file that is not open.
 void close_file(OpenFile& file);
 
-// Brings the last count bytes of a regular file into the system's cache, for
-// a read of them that comes soon. Opens for reading only, takes no lock and
-// shares the file with every other opener; never waits for a FIFO or a
-// device; ignores every error. Safe on any thread. True when the bytes were
-// found in the cache already (false when that is not known).
-bool warm_file_end(const std::string& path, std::size_t count);
+// Which file the path names now, symbolic links followed, asked without
+// opening the file for reading or writing or taking it from anyone; none
+// when that can't be told (the file is missing, say). Safe on any thread.
+std::optional<FileIdentity> identify_file(const std::string& path);
+
+// How many more files the process could open now, counted up to `enough`
+// (`enough` where nothing but memory limits it).
+std::size_t free_file_descriptors(std::size_t enough);
 
 }  // namespace kestrane::platform

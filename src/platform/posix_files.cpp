@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 namespace kestrane::platform {
@@ -84,30 +84,22 @@ void close_file(OpenFile& file) {
     file.handle = -1;
 }
 
-// A range whose first byte is already in the cache is taken to be cached
-// whole (a read with RWF_NOWAIT fails rather than wait for the disk).
-// Otherwise the kernel is asked to read it in the background
-// (POSIX_FADV_WILLNEED): the call returns once the read is queued, so one
-// thread keeps many reads in flight. Opened as the run's own opens are
-// (O_NONBLOCK: a FIFO never waits for a peer), but with no lock, so the
-// run's lock on the same file never fails because of it.
-bool warm_file_end(const std::string& path, std::size_t count) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool cached = false;
+std::optional<FileIdentity> identify_file(const std::string& path) {
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
-        off_t length = status.st_size;
-        off_t start = length - std::min(length, static_cast<off_t>(count));
-#if defined(RWF_NOWAIT)  // Linux; elsewhere nothing tells, so the read is always asked for
-        char first_byte;
-        iovec probe{&first_byte, 1};
-        cached = ::preadv2(fd, &probe, 1, start, RWF_NOWAIT) == 1;
-#endif
-        if (!cached) ::posix_fadvise(fd, start, length - start, POSIX_FADV_WILLNEED);
+    if (::stat(path.c_str(), &status) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+// Descriptors are numbered from 0 up to the limit: the free ones among the
+// lowest numbers are counted, one cheap call each, until there are enough.
+std::size_t free_file_descriptors(std::size_t enough) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    std::size_t free = 0;
+    for (rlim_t fd = 0; fd < limit.rlim_cur && free < enough; ++fd) {
+        if (::fcntl(static_cast<int>(fd), F_GETFD) == -1 && errno == EBADF) ++free;
     }
-    ::close(fd);
-    return cached;
+    return free;
 }
 
 }  // namespace kestrane::platform

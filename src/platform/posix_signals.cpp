@@ -1,33 +1,42 @@
 // Signals on POSIX systems: which ones end a run, and when.
 #include "platform/signals.h"
 
+#include <atomic>
 #include <csignal>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 namespace kestrane::platform {
 namespace {
 
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-volatile std::sig_atomic_t changing_file = 0;
-volatile std::sig_atomic_t deferred_signal = 0;
+// File changes in progress, on any thread, and the interrupt that waits for
+// them to end. Every thread but the first blocks the interrupts, so the
+// handler always runs on the first; whichever thread ends the last change
+// then ends the process.
+std::atomic<int> changes_in_progress{0};
+std::atomic<int> deferred_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free atomics");
 
-// The calling thread's signal mask while threads are being started.
-sigset_t mask_before_threads;
-
-// Ends the process the way the signal would have without our handler.
-void end_by_signal(int signal_number) {
+// Ends the process the way the signal would have without our handler: sent
+// again to the process with its default action, unblocked on this thread
+// (inside the handler it is blocked; on the other threads always), so that
+// it takes effect at once, whichever thread ends the last change.
+[[noreturn]] void end_by_signal(int signal_number) {
     std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    ::pthread_sigmask(SIG_UNBLOCK, &just_this, nullptr);
+    ::kill(::getpid(), signal_number);
+    for (;;) ::pause();
 }
 
 void on_interrupt(int signal_number) {
-    if (changing_file) {
-        deferred_signal = signal_number;
-    } else {
-        end_by_signal(signal_number);
-    }
+    deferred_signal.store(signal_number);
+    if (changes_in_progress.load() == 0) end_by_signal(signal_number);
 }
 
 }  // namespace
@@ -55,22 +64,18 @@ void init_signals() {
     }
 }
 
-void begin_file_change() { changing_file = 1; }
+// A change that would start after an interrupt never starts: the thread
+// gives way and waits for the end instead.
+void begin_file_change() {
+    changes_in_progress.fetch_add(1);
+    if (deferred_signal.load() != 0) {
+        end_file_change();
+        for (;;) ::pause();
+    }
+}
 
 void end_file_change() {
-    changing_file = 0;
-    if (deferred_signal != 0) end_by_signal(deferred_signal);
+    if (changes_in_progress.fetch_sub(1) == 1 && deferred_signal.load() != 0) end_by_signal(deferred_signal.load());
 }
-
-// The threads inherit the blocked mask; the calling thread gets its own back.
-// Only the interrupt signals are blocked, so the window changes nothing else.
-void begin_starting_threads() {
-    sigset_t interrupts;
-    sigemptyset(&interrupts);
-    for (int signal_number : kInterruptSignals) sigaddset(&interrupts, signal_number);
-    ::pthread_sigmask(SIG_BLOCK, &interrupts, &mask_before_threads);
-}
-
-void end_starting_threads() { ::pthread_sigmask(SIG_SETMASK, &mask_before_threads, nullptr); }
 
 }  // namespace kestrane::platform

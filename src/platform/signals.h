@@ -9,18 +9,11 @@ namespace kestrane::platform {
 // in progress. A signal ignored at start-up stays ignored.
 void init_signals();
 
-// Brackets a change to a user's file: an interrupt that arrives inside takes
-// effect only at the matching end_file_change(), so a file is never left
-// half written by the interrupt key.
+// Brackets a change to a user's file, on any thread: an interrupt that
+// arrives while changes are in progress takes effect when the last of them
+// ends, and no change begins after it, so no file is ever left half written
+// by the interrupt key.
 void begin_file_change();
 void end_file_change();
-
-// Threads started between these two calls never handle an interrupt: they
-// start with it blocked. Meanwhile an interrupt for the calling thread waits
-// and takes effect at end_starting_threads(). (Windows runs its interrupt
-// handler on a thread of its own, whatever threads there are: both are
-// empty there.)
-void begin_starting_threads();
-void end_starting_threads();
 
 }  // namespace kestrane::platform

@@ -18,6 +18,10 @@ namespace {
 // Largest piece handed to one ReadFile or WriteFile call.
 constexpr std::size_t kMaxTransfer = 1u << 30;
 
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
+    return {information.dwVolumeSerialNumber, std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+}
+
 HANDLE native(const OpenFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
 
 bool seek_to(HANDLE handle, std::uint64_t offset) {
@@ -26,13 +30,13 @@ bool seek_to(HANDLE handle, std::uint64_t offset) {
     return ::SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN) != 0;
 }
 
-// Read-ahead handles (see warm_file_end) are open only while this is held
-// shared. An open without sharing fails while any of them is open on the
-// same file, under any of its names (a hard link, a short 8.3 name); when
-// one fails that way it is tried once more with this held exclusively: no
-// read-ahead handle is open then, so the second answer is the one the run
-// would have had without read-ahead.
-SRWLOCK read_ahead_handles = SRWLOCK_INIT;
+// Handles opened only to learn a file's identity (see identify_file) are
+// open only while this is held shared. Such a handle asks for no access to
+// the file's data, which should never make an open without sharing fail;
+// should one fail with a sharing violation all the same, it is tried once
+// more with this held exclusively: no identity handle is open then, so the
+// second answer is the one the run would have had without them.
+SRWLOCK identity_handles = SRWLOCK_INIT;
 
 HANDLE create_without_sharing(const std::string& path, DWORD access) {
     std::wstring system_path = system_path_of_listed_file(path);
@@ -42,9 +46,9 @@ HANDLE create_without_sharing(const std::string& path, DWORD access) {
     };
     HANDLE handle = create();
     if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION) {
-        ::AcquireSRWLockExclusive(&read_ahead_handles);
+        ::AcquireSRWLockExclusive(&identity_handles);
         handle = create();
-        ::ReleaseSRWLockExclusive(&read_ahead_handles);
+        ::ReleaseSRWLockExclusive(&identity_handles);
     }
     return handle;
 }
@@ -69,8 +73,7 @@ bool open_exclusive(const std::string& path, DWORD access, bool refuse_read_only
     }
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     file.length = static_cast<std::uint64_t>(size.QuadPart);
-    file.identity = {information.dwVolumeSerialNumber,
-                     std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+    file.identity = identity_of(information);
     return true;
 }
 
@@ -117,28 +120,26 @@ void close_file(OpenFile& file) {
     file.handle = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
 }
 
-// Reads the range into a scratch buffer: Windows has no call that only asks
-// for a file's bytes to be cached, nor one that tells whether they are.
-// Opened with full sharing, so it never fails an opener that shares; the
-// run's own opens, which share nothing, wait for it as described at
-// create_without_sharing. Anything but a file on a disk (a console, a pipe)
-// is closed unread.
-bool warm_file_end(const std::string& path, std::size_t count) {
+// A handle with no access to the file's data, sharing everything: it takes
+// the file from no one, whoever holds it, and tells its volume and index.
+std::optional<FileIdentity> identify_file(const std::string& path) {
     std::wstring system_path = system_path_of_listed_file(path);
-    ::AcquireSRWLockShared(&read_ahead_handles);
-    HANDLE handle = ::CreateFileW(system_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    ::AcquireSRWLockShared(&identity_handles);
+    HANDLE handle = ::CreateFileW(system_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::optional<FileIdentity> identity;
     if (handle != INVALID_HANDLE_VALUE) {
-        LARGE_INTEGER size{};
-        if (::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileSizeEx(handle, &size) != 0) {
-            OpenFile warmed{reinterpret_cast<std::intptr_t>(handle), static_cast<std::uint64_t>(size.QuadPart), {}};
-            std::vector<std::uint8_t> end_bytes(static_cast<std::size_t>(std::min<std::uint64_t>(warmed.length, count)));
-            read_at(warmed, warmed.length - end_bytes.size(), end_bytes);
+        BY_HANDLE_FILE_INFORMATION information{};
+        if (::GetFileInformationByHandle(handle, &information) != 0) {
+            identity = identity_of(information);
         }
         ::CloseHandle(handle);
     }
-    ::ReleaseSRWLockShared(&read_ahead_handles);
-    return false;
+    ::ReleaseSRWLockShared(&identity_handles);
+    return identity;
 }
+
+// Handles are limited by memory alone.
+std::size_t free_file_descriptors(std::size_t enough) { return enough; }
 
 }  // namespace kestrane::platform

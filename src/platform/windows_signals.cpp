@@ -7,9 +7,10 @@
 namespace kestrane::platform {
 namespace {
 
-// Held while a file is being changed. The interrupt handler takes it and
-// never gives it back, so the process ends only between two changes, and
-// no change starts after an interrupt.
+// Held, shared, while files are being changed, on any thread. The interrupt
+// handler takes it exclusively and never gives it back, so the process ends
+// only when no change is in progress, and no change starts after an
+// interrupt.
 SRWLOCK file_change_lock = SRWLOCK_INIT;
 
 // Runs on a thread of its own when the event arrives. Waits for a change in
@@ -26,11 +27,8 @@ BOOL WINAPI on_interrupt(DWORD) {
 // here rather than end the process.
 void init_signals() { ::SetConsoleCtrlHandler(on_interrupt, TRUE); }
 
-void begin_file_change() { ::AcquireSRWLockExclusive(&file_change_lock); }
+void begin_file_change() { ::AcquireSRWLockShared(&file_change_lock); }
 
-void end_file_change() { ::ReleaseSRWLockExclusive(&file_change_lock); }
-
-void begin_starting_threads() {}
-void end_starting_threads() {}
+void end_file_change() { ::ReleaseSRWLockShared(&file_change_lock); }
 
 }  // namespace kestrane::platform

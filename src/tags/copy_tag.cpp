@@ -33,23 +33,19 @@ bool place_tag(const TagRecord& tag, const platform::OpenFile& output, const Tag
     return written;
 }
 
-// A file's tag as the copy finds it: read from the file or, in a dry run,
-// as an earlier pair would have left it.
+// A file's tag as the copy finds it: in the file or, in a dry run, as an
+// earlier pair would have left it.
 struct FoundTag {
-    TagRecord record;          // as read (empty when remembered)
-    std::uint64_t position = 0;  // of its first byte, as read
+    FileTail tail;
+    TagPlace place;
+    TagRecord record;  // loaded once there is room for it
     std::optional<TagFingerprint> remembered;
+    bool present() const { return remembered || place.kind != TagKind::none; }
 };
 
-bool find_tag(FoundTag& tag, const platform::OpenFile& file, const WouldBeWritten* would_be_written) {
-    if (would_be_written != nullptr) {
-        auto found = would_be_written->find(file.identity);
-        if (found != would_be_written->end()) {
-            tag.remembered = found->second;
-            return true;
-        }
-    }
-    return read_tag(tag.record, file, tag.position);
+void find_tag(FoundTag& tag, const platform::OpenFile& file, const WouldBeWritten* would_be_written) {
+    if (would_be_written != nullptr && (tag.remembered = would_be_written->find(file.identity))) return;
+    locate_tag(file, tag.tail, tag.place);
 }
 
 TagFingerprint fingerprint_of(const FoundTag& tag) { return tag.remembered ? *tag.remembered : fingerprint_of(tag.record); }
@@ -63,10 +59,24 @@ bool same_tag(const FoundTag& first, const FoundTag& second) {
     return fingerprint_of(first) == fingerprint_of(second);
 }
 
+// Room for the two tags while the copy holds them.
+struct RoomTaken {
+    TagRoom* room;
+    std::uint64_t bytes;
+    RoomTaken(TagRoom* room, std::uint64_t bytes) : room(room), bytes(bytes) {
+        if (room != nullptr) room->take(bytes);
+    }
+    ~RoomTaken() {
+        if (room != nullptr) room->give_back(bytes);
+    }
+    RoomTaken(const RoomTaken&) = delete;
+    RoomTaken& operator=(const RoomTaken&) = delete;
+};
+
 }  // namespace
 
 CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
-                     WouldBeWritten* would_be_written) {
+                     const CopyContext& context) {
     platform::OpenFile input;
     if (!platform::open_input_file(input_path, input)) return CopyOutcome::cant_open_input;
     ClosesOnReturn close_input{input};
@@ -75,11 +85,18 @@ CopyOutcome copy_tag(const std::string& input_path, const std::string& output_pa
     if (!platform::open_output_file(output_path, output)) return CopyOutcome::cant_open_output;
     ClosesOnReturn close_output{output};  // declared last, so closed first
 
-    if (!options.dry_run) would_be_written = nullptr;
-    FoundTag input_tag;
-    if (!find_tag(input_tag, input, would_be_written)) return CopyOutcome::input_has_no_tag;
-    FoundTag output_tag;
-    bool output_tagged = find_tag(output_tag, output, would_be_written);
+    const WouldBeWritten* remembered = options.dry_run ? context.would_be_written : nullptr;
+    FoundTag input_tag, output_tag;
+    find_tag(input_tag, input, remembered);
+    if (!input_tag.present()) return CopyOutcome::input_has_no_tag;
+    find_tag(output_tag, output, remembered);
+    RoomTaken room(context.room, input_tag.place.length + output_tag.place.length);
+    if (!input_tag.remembered && !load_tag(input, input_tag.tail, input_tag.place, input_tag.record)) {
+        return CopyOutcome::input_has_no_tag;
+    }
+    bool output_tagged = output_tag.remembered ||
+                         (output_tag.place.kind != TagKind::none &&
+                          load_tag(output, output_tag.tail, output_tag.place, output_tag.record));
 
     if (output_tagged && options.mode == TransferMode::append_only) return CopyOutcome::output_already_tagged;
     if (!output_tagged && options.mode == TransferMode::update_only) return CopyOutcome::output_has_no_tag;
@@ -87,12 +104,15 @@ CopyOutcome copy_tag(const std::string& input_path, const std::string& output_pa
     // input's is already as the copy would leave it.
     if (output_tagged && same_tag(input_tag, output_tag)) return CopyOutcome::up_to_date;
     if (options.dry_run) {
-        if (would_be_written != nullptr) (*would_be_written)[output.identity] = fingerprint_of(input_tag);
+        if (context.would_be_written != nullptr) {
+            context.would_be_written->remember(output.identity, fingerprint_of(input_tag));
+        }
         return output_tagged ? CopyOutcome::would_update : CopyOutcome::would_append;
     }
     if (output_tagged) {
-        return place_tag(input_tag.record, output, output_tag.record, output_tag.position) ? CopyOutcome::updated
-                                                                                           : CopyOutcome::update_failed;
+        return place_tag(input_tag.record, output, output_tag.record, output_tag.place.position)
+                   ? CopyOutcome::updated
+                   : CopyOutcome::update_failed;
     }
     return place_tag(input_tag.record, output, output_tag.record, output.length) ? CopyOutcome::appended
                                                                                   : CopyOutcome::append_failed;

@@ -1,11 +1,9 @@
 // One transfer: the tag that ends an input file put at the end of an output file.
 #pragma once
 
-#include <map>
 #include <string>
 
-#include "platform/files.h"
-#include "tags/tag_record.h"
+#include "tags/copy_context.h"
 #include "tags/transfer_mode.h"
 
 namespace kestrane {
@@ -26,19 +24,12 @@ enum class CopyOutcome {
     would_append,           // dry run: an append was allowed, nothing was written
 };
 
-// The tag a dry run would have left at the end of each file it would have
-// written, by the file's identity. A later name of the same file (a hard
-// link, a symbolic link, another path to it), as an output or an input, is
-// then judged by what the real run would find there, not by what the file
-// still holds.
-using WouldBeWritten = std::map<platform::FileIdentity, TagFingerprint>;
-
 // Copies the input's tag onto the output as the options allow and says what
 // happened; prints nothing. A failed write is undone: the output gets back
 // its previous length and last bytes. A dry run opens and reads both files
-// exactly as a real run does and changes neither; given would_be_written,
-// it consults and adds to it.
+// exactly as a real run does and changes neither. Throws std::bad_alloc,
+// before anything is written, when the tags do not fit in memory.
 CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
-                     WouldBeWritten* would_be_written = nullptr);
+                     const CopyContext& context = {});
 
 }  // namespace kestrane

@@ -1,54 +1,57 @@
 #include "tags/tag_io.h"
 
 #include <algorithm>
-#include <array>
 
 namespace kestrane {
-namespace {
 
-using Bytes = std::span<const std::uint8_t>;
-
-// Loads an APEv2 tag whose valid footer ends tail (the file's last bytes).
-// Bytes already in tail are not read again; only a tag longer than the
-// tail costs a second read, of its front part.
-bool load_ape_tag(TagRecord& record, const platform::OpenFile& file, Bytes tail, std::uint64_t tag_length,
-                  std::uint64_t& position) {
-    if (tag_length > file.length) return false;
-    record.bytes.resize(static_cast<std::size_t>(tag_length));
-    std::size_t from_tail = std::min<std::size_t>(tail.size(), record.bytes.size());
-    std::size_t front = record.bytes.size() - from_tail;
-    std::copy(tail.end() - static_cast<std::ptrdiff_t>(from_tail), tail.end(), record.bytes.begin() + static_cast<std::ptrdiff_t>(front));
-    position = file.length - tag_length;
-    if (front > 0 && !platform::read_at(file, position, std::span(record.bytes.data(), front))) {
-        record = {};
+bool locate_tag(const platform::OpenFile& file, FileTail& tail, TagPlace& place) {
+    place = {};
+    tail.length = static_cast<std::size_t>(std::min<std::uint64_t>(file.length, kTailReadSize));
+    std::span<std::uint8_t> bytes(tail.bytes.data(), tail.length);
+    if (!platform::read_at(file, file.length - tail.length, bytes)) {
+        tail.length = 0;
         return false;
     }
-    record.kind = TagKind::apev2;
-    return true;
-}
-
-}  // namespace
-
-bool read_tag(TagRecord& record, const platform::OpenFile& file, std::uint64_t& position) {
-    record = {};
-    std::array<std::uint8_t, kTailReadSize> buffer;
-    std::size_t tail_length = static_cast<std::size_t>(std::min<std::uint64_t>(file.length, kTailReadSize));
-    Bytes tail(buffer.data(), tail_length);
-    if (!platform::read_at(file, file.length - tail_length, std::span(buffer.data(), tail_length))) return false;
-
-    if (tail.size() >= kFooterSize) {
-        auto footer = decode_ape_footer(tail.last<kFooterSize>());
+    if (bytes.size() >= kFooterSize) {
+        auto footer = decode_ape_footer(std::span<const std::uint8_t>(bytes).last<kFooterSize>());
         if (footer && is_valid_ape_footer(*footer)) {
-            return load_ape_tag(record, file, tail, ape_tag_length(*footer), position);
+            std::uint64_t length = ape_tag_length(*footer);
+            if (length > file.length) return false;
+            place = {TagKind::apev2, file.length - length, length};
+            return true;
         }
     }
-    if (tail.size() >= kId3v1Size && is_id3v1_block(tail.last(kId3v1Size))) {
-        record.kind = TagKind::id3v1;
-        record.bytes.assign(tail.end() - kId3v1Size, tail.end());
-        position = file.length - kId3v1Size;
+    if (bytes.size() >= kId3v1Size && is_id3v1_block(bytes.last(kId3v1Size))) {
+        place = {TagKind::id3v1, file.length - kId3v1Size, kId3v1Size};
         return true;
     }
     return false;
+}
+
+bool load_tag(const platform::OpenFile& file, const FileTail& tail, const TagPlace& place, TagRecord& record) {
+    record = {};
+    if (place.kind == TagKind::none) return false;
+    record.bytes.resize(static_cast<std::size_t>(place.length));
+    std::size_t from_tail = std::min<std::size_t>(tail.length, record.bytes.size());
+    std::size_t front = record.bytes.size() - from_tail;
+    auto tail_end = tail.bytes.begin() + static_cast<std::ptrdiff_t>(tail.length);
+    std::copy(tail_end - static_cast<std::ptrdiff_t>(from_tail), tail_end,
+              record.bytes.begin() + static_cast<std::ptrdiff_t>(front));
+    if (front > 0 && !platform::read_at(file, place.position, std::span(record.bytes.data(), front))) {
+        record = {};
+        return false;
+    }
+    record.kind = place.kind;
+    return true;
+}
+
+bool read_tag(TagRecord& record, const platform::OpenFile& file, std::uint64_t& position) {
+    FileTail tail;
+    TagPlace place;
+    record = {};
+    if (!locate_tag(file, tail, place) || !load_tag(file, tail, place, record)) return false;
+    position = place.position;
+    return true;
 }
 
 bool write_tag(const TagRecord& record, const platform::OpenFile& file, std::uint64_t position) {

@@ -3,6 +3,8 @@
 // reported and leave the output byte for byte as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -137,6 +139,40 @@ TEST(FileSizeLimit, AWriteEndingAtTheLimitSucceedsOneByteMoreFailsCleanly) {
             EXPECT_EQ(read_file(folder / "update.mp3"), sound + old_id3);
         }
     }
+}
+
+// Pairs in flight never take what the run needs: with descriptors for one
+// pair only (standard input, output and error take three of five), or
+// memory for a few of its big tags, every output still gets its tag.
+TEST(Workers, NeverTakeADescriptorOrMemoryTheRunNeeds) {
+    ::setenv("KESTRANE_JOBS", "8", 1);
+    struct Case {
+        const char* what;
+        int pairs;
+        Bytes tag;
+        RunOptions limits;
+    };
+    std::vector<Case> cases = {{"five descriptors", 3000, ape_tag({.item_bytes = 40}), {.open_files_limit = 5}}};
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve far more address space
+    cases.push_back({"40 MB of address space", 40, ape_tag({.item_bytes = (1 << 20) - 64, .fill = 'm'}),
+                     {.address_space_limit = 40000 * 1024}});
+#endif
+    for (const Case& c : cases) {
+        ScratchFolder folder;
+        std::string expected = kBannerText;
+        for (int i = 0; i < c.pairs; ++i) {
+            std::string name = "p" + std::to_string(10000 + i);
+            write_file(folder / (name + ".ape"), audio(100) + c.tag);
+            write_file(folder / (name + ".mp3"), audio(100));
+            expected += entry(name + ".mp3", "appended tag from " + name + ".ape\n");
+        }
+        ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, c.limits);
+        std::size_t differs = std::mismatch(run.output.begin(), run.output.end(), expected.begin(), expected.end())
+                                  .first - run.output.begin();
+        EXPECT_TRUE(run.output == expected) << c.what << ": the report differs from byte " << differs << " on: "
+                                            << run.output.substr(differs > 40 ? differs - 40 : 0, 200);
+    }
+    ::unsetenv("KESTRANE_JOBS");
 }
 
 // Outputs that already reach past the limit: a tag that grows the file

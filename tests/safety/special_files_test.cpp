@@ -1,7 +1,7 @@
 // Files that are not what the listing saw: a FIFO, a directory or a dangling
 // symlink where a regular file was, files that vanish or shrink after the
 // listing. The run reports each such file, never blocks, and goes on; and
-// read-ahead, which meets these files first, changes nothing about it.
+// pairs in flight at once change nothing about it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,8 +56,10 @@ std::string pair_name(int index) {
 }
 
 TEST(SpecialFiles, FilesSwappedAfterTheListingAreReportedAndTheRunGoesOn) {
-    constexpr int kPairs = 120;
-    constexpr int kFirstSwapped = 80;  // far beyond what a full pipe lets the tool reach
+    // Far beyond what a full pipe lets the tool reach, and beyond what pairs
+    // in flight look at before the report moves on.
+    constexpr int kPairs = 400;
+    constexpr int kFirstSwapped = 330;
     constexpr int kPipeCapacity = 4096;
     ScratchFolder folder;
     const Bytes sound = audio(1500, 4);
@@ -141,40 +143,46 @@ TEST(SpecialFiles, SpecialFilesNamedDirectlyAreNotFound) {
     }
 }
 
-// Two runs over one folder of tricky pairs: many to many with an output
-// that is a hard link of its input and sixty outputs that are one file, while
-// files far ahead are removed or swapped for FIFOs; then one input for every
-// output, the input being one of them. Returns the reports and the files.
+// Runs over one folder of tricky pairs, with at most `jobs` pairs in
+// flight: many to many with an output that is a hard link of its input,
+// sixty outputs that are one file (hard links, then symbolic links), while
+// files far ahead (beyond what workers look at before the report moves on)
+// are removed or swapped for FIFOs; then one input for every output, the
+// input being one of them; then a tag too big for the file-size limit on
+// some outputs, whose writes fail and are undone. Returns the reports and
+// the files.
 struct TrickyRuns {
     std::string reports;
     std::map<std::string, Bytes> files;
 };
 
-TrickyRuns run_tricky_folder(const char* read_ahead) {
-    // Many more pairs than read-ahead's window, so that it is still running
-    // when it meets the files swapped after the listing.
+TrickyRuns run_tricky_folder(const char* jobs) {
     constexpr int kPairs = 700;
     constexpr int kSwapped = 600;
     constexpr int kPipeCapacity = 4096;
-    ::setenv("KESTRANE_READ_AHEAD", read_ahead, 1);
+    ::setenv("KESTRANE_JOBS", jobs, 1);
     ScratchFolder folder;
     auto input = [&](int i) { return folder / (pair_name(i) + ".ape"); };
     auto output = [&](int i) { return folder / (pair_name(i) + ".mp3"); };
     for (int i = 0; i < kPairs; ++i) {
         write_file(input(i), audio(700, 5) + ape_tag({.item_bytes = 60, .fill = static_cast<std::uint8_t>(i)}));
-        write_file(output(i), i % 2 ? audio(900, 6) + id3v1_tag("Old") : audio(900, 6));
+        write_file(output(i), audio(i % 3 ? 900 : 5000, 6) + (i % 2 ? id3v1_tag("Old") : Bytes{}));
     }
     fs::remove(output(5));
     fs::create_hard_link(input(5), output(5));
     for (int i = 11; i < 70; ++i) {  // sixty outputs, one file
         fs::remove(output(i));
-        fs::create_hard_link(output(10), output(i));
+        if (i < 60) {
+            fs::create_hard_link(output(10), output(i));
+        } else {
+            fs::create_symlink(output(10).filename(), output(i));
+        }
     }
 
     TrickyRuns runs;
     ToolProcess tool = start_tool(folder.path, {"*.ape", "*.mp3"}, kPipeCapacity);
     EXPECT_TRUE(wait_until_report_fills_pipe(tool, kPipeCapacity, 20s));
-    for (int i = kSwapped; i < kSwapped + 40; ++i) {  // more than read-ahead skips on a warm cache
+    for (int i = kSwapped; i < kSwapped + 40; ++i) {
         fs::path swapped = i % 4 < 2 ? output(i) : input(i);
         fs::remove(swapped);
         if (i % 2) make_fifo(swapped);
@@ -183,19 +191,22 @@ TrickyRuns run_tricky_folder(const char* read_ahead) {
     EXPECT_FALSE(finished.hung);
     runs.reports = finished.output;
     runs.reports += run_in(folder, {pair_name(0) + ".mp3", "*.mp3"}).output;
+    write_file(folder / "big.ape", audio(100, 7) + ape_tag({.item_bytes = 3000, .fill = 'B'}));
+    runs.reports += run_tool(folder.path, {"big.ape", "*.mp3"}, RunOptions{.file_size_limit = 4500}).output;
     runs.files = snapshot(folder.path);
-    ::unsetenv("KESTRANE_READ_AHEAD");
+    ::unsetenv("KESTRANE_JOBS");
     return runs;
 }
 
-TEST(ReadAhead, ChangesNoReportAndNoFile) {
-    TrickyRuns with = run_tricky_folder("1");
-    TrickyRuns without = run_tricky_folder("0");
-    EXPECT_EQ(with.reports, without.reports);
-    EXPECT_TRUE(with.files == without.files);
+TEST(Workers, EightPairsInFlightChangeNoReportAndNoFile) {
+    TrickyRuns eight = run_tricky_folder("8");
+    TrickyRuns one = run_tricky_folder("1");
+    EXPECT_EQ(eight.reports, one.reports);
+    EXPECT_TRUE(eight.files == one.files);
     // the folder really is tricky
-    for (const char* outcome : {"can't open output file", "can't open input file", "updated tag from"}) {
-        EXPECT_NE(without.reports.find(outcome), std::string::npos) << outcome;
+    for (const char* outcome : {"can't open output file", "can't open input file", "updated tag from",
+                                "tag already up to date from", "error updating tag!"}) {
+        EXPECT_NE(one.reports.find(outcome), std::string::npos) << outcome;
     }
 }
 

@@ -173,6 +173,11 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
             rlimit limit{options.address_space_limit, options.address_space_limit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
+        if (options.open_files_limit != 0) {
+            for (int fd = STDERR_FILENO + 1; fd < 1024; ++fd) ::close(fd);  // the tool gets only its own three
+            rlimit limit{options.open_files_limit, options.open_files_limit};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        }
         for (int signal_number : kSignalsStartingAsDefault) std::signal(signal_number, SIG_DFL);
         for (int signal_number : options.ignored_signals) std::signal(signal_number, SIG_IGN);
         if (!options.background_terminal.empty()) run_in_background_of(options.background_terminal, argv.data());

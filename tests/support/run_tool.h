@@ -26,6 +26,7 @@ inline constexpr int kClosed = -2;
 struct RunOptions {
     std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
     std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
+    std::uint64_t open_files_limit = 0;     // RLIMIT_NOFILE for the run, when not 0
     // Standard input and output: a descriptor, handed over (closed here once
     // the tool has it), or kClosed; by default /dev/null and the captured
     // ToolRun::output.

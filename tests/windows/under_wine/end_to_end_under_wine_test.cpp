@@ -254,15 +254,17 @@ TEST(Listing, TheSystemMatchesWildcardsAndQuotedNamesStayWhole) {
     EXPECT_EQ(read_file(folder / "a b.mp3"), kAudio + kId3Tag);
 }
 
-// Read-ahead holds each file it reads for a moment, and an open without
-// sharing fails while it does, also under another name of the file: sixty
-// outputs that are hard links of one file, and a hard link of the input
-// among them, give the same report and bytes with read-ahead on and off.
-TEST(Copy, ReadAheadNeverMakesAnOpenFail) {
+// Pairs in flight learn each file's identity through a handle that takes
+// the file from no one, and pairs that share a file run in plan order:
+// sixty outputs that are hard links of one file, a hard link of the input
+// among them, then one output among the inputs, and writes that fail at a
+// file-size limit give the same reports and bytes with one pair at a time
+// and with eight in flight.
+TEST(Copy, PairsInFlightChangeNoReportAndNoFile) {
     ScratchFolder folder;
     std::map<std::string, std::string> reports;
     std::map<std::string, std::map<std::string, Bytes>> files;
-    for (const char* read_ahead : {"0", "1"}) {
+    for (const char* jobs : {"1", "8"}) {
         for (const auto& item : fs::directory_iterator(folder.path)) fs::remove(item.path());
         write_file(folder / "in.ape", kAudio + kApeTag);
         fs::create_hard_link(folder / "in.ape", folder / "in.mp3");
@@ -270,16 +272,24 @@ TEST(Copy, ReadAheadNeverMakesAnOpenFail) {
         for (int i = 1; i < 60; ++i) {
             fs::create_hard_link(folder / "o00.mp3", folder / ("o" + std::to_string(100 + i).substr(1) + ".mp3"));
         }
-        ::setenv("KESTRANE_READ_AHEAD", read_ahead, 1);
-        reports[read_ahead] = report(folder, {"in.ape", "*.mp3"});
-        ::unsetenv("KESTRANE_READ_AHEAD");
-        files[read_ahead] = snapshot(folder.path);
+        ::setenv("KESTRANE_JOBS", jobs, 1);
+        reports[jobs] = report(folder, {"in.ape", "*.mp3"});
+        for (int i = 0; i < 30; ++i) {
+            write_file(folder / ("p" + std::to_string(100 + i) + ".mp3"), audio(i % 2 ? 900 : 5000));
+        }
+        write_file(folder / "big.ape", kAudio + ape_tag({.item_bytes = 3000, .fill = 'B'}));
+        reports[jobs] += report(folder, {"o00.mp3", "p*.mp3"});
+        reports[jobs] += run_tool(folder.path, {"big.ape", "p*.mp3"}, {.file_size_limit = 4500}).output;
+        ::unsetenv("KESTRANE_JOBS");
+        files[jobs] = snapshot(folder.path);
     }
-    EXPECT_EQ(reports["1"], reports["0"]);
-    EXPECT_TRUE(files["1"] == files["0"]);
-    EXPECT_NE(reports["0"].find("o00.mp3:\r\nupdated tag from in.ape"), std::string::npos) << reports["0"];
-    EXPECT_NE(reports["0"].find("o59.mp3:\r\ntag already up to date from in.ape"), std::string::npos) << reports["0"];
-    EXPECT_NE(reports["0"].find("in.mp3:\r\ncan't open output file"), std::string::npos) << reports["0"];
+    EXPECT_EQ(reports["8"], reports["1"]);
+    EXPECT_TRUE(files["8"] == files["1"]);
+    for (const char* line : {"o00.mp3:\r\nupdated tag from in.ape", "o59.mp3:\r\ntag already up to date from in.ape",
+                             "in.mp3:\r\ncan't open output file", "appended tag from o00.mp3", "error updating tag!",
+                             "updated tag from big.ape"}) {
+        EXPECT_NE(reports["1"].find(line), std::string::npos) << line;
+    }
 }
 
 // Files past 4 GiB (sparse, so they take no room): the tag is found and
