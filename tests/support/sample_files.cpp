@@ -1,6 +1,7 @@
 #include "support/sample_files.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -41,11 +42,12 @@ ScratchFolder::~ScratchFolder() {
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
     constexpr std::size_t kBlock = 1 << 16;
+    static const Bytes zeros(kBlock, 0);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
         const char* block = reinterpret_cast<const char*>(bytes.data() + at);
         std::size_t length = std::min(kBlock, bytes.size() - at);
-        if (length == kBlock && std::all_of(block, block + kBlock, [](char c) { return c == 0; })) {
+        if (length == kBlock && std::memcmp(block, zeros.data(), kBlock) == 0) {
             out.seekp(static_cast<std::streamoff>(length), std::ios::cur);  // left a hole
         } else {
             out.write(block, static_cast<std::streamsize>(length));
