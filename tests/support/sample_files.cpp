@@ -125,11 +125,9 @@ Bytes ape_tag(const ApeTagSpec& spec) {
 
 Bytes zero_filled_ape_tag(std::size_t item_bytes) {
     Bytes frames = ape_tag({.item_bytes = 0, .size_override = static_cast<std::int64_t>(item_bytes + 32)});
-    Bytes tag;
-    tag.reserve(frames.size() + item_bytes);
-    tag.insert(tag.end(), frames.begin(), frames.begin() + 32);
-    tag.resize(32 + item_bytes, 0);
-    tag.insert(tag.end(), frames.end() - 32, frames.end());
+    Bytes tag(frames.size() + item_bytes, 0);
+    std::copy(frames.begin(), frames.begin() + 32, tag.begin());  // header
+    std::copy(frames.end() - 32, frames.end(), tag.end() - 32);   // footer
     return tag;
 }
 
