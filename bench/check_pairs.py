@@ -60,7 +60,7 @@ def expected_report(params):
     blocks = []
     for i in range(params["count"]):
         name = make_pairs.name_of(i)
-        outcome = "updated" if i % 2 == 1 else "appended"
+        outcome = "updated" if i % 2 == 1 or params.get("tag_bytes") else "appended"
         blocks.append(f"\n{name}.mp3:\n{outcome} tag from {name}.ape\n")
     return "".join(blocks)
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Makes a folder of input/output pairs for timing a batch run of kestrane.
 
-    make_pairs.py N DIR [--audio-bytes B] [--sparse-gib G] [--seed S]
+    make_pairs.py N DIR [--audio-bytes B] [--sparse-gib G] [--tag-bytes T] [--seed S]
 
 DIR (created, must not hold pairs already) gets, for i in 0..N-1:
   tNNNNNN.ape  an input: a little audio, then its tag. Every fifth input
@@ -14,6 +14,11 @@ DIR (created, must not hold pairs already) gets, for i in 0..N-1:
   .pairs.json  the parameters, from which check_pairs.py rebuilds what every
                file must hold (hidden, so the tool and the floor skip it).
 
+With --tag-bytes T every input ends in an APEv2 tag of exactly T bytes
+(header and footer included) that is mostly a "Cover Art (Front)" binary
+item, as tags with embedded cover art are, and every output already ends in
+such a tag too, so every pair is an update.
+
 With --sparse-gib G every output is a sparse file of G GiB: a hole, then the
 B bytes of audio, then its old tag if it has one. Only the end holds data, so
 a folder of 4 GiB outputs costs little disk.
@@ -24,6 +29,7 @@ import argparse
 import json
 import os
 import random
+import struct
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "scripts"))
@@ -58,6 +64,18 @@ def random_ape_tag(rng, least, most):
     return ape_tag(b"".join(items), len(items))
 
 
+def cover_art_tag(rng, length):
+    """An APEv2 tag with header of exactly length bytes: a title and a front
+    cover (a random 4 KiB block repeated, cheap to make at any size)."""
+    title = ape_item("Title", text(rng, 3).encode())
+    cover_key = "Cover Art (Front)"
+    wanted = length - 64 - len(title) - len(ape_item(cover_key, b""))
+    block = rng.randbytes(4096)
+    cover = ape_item(cover_key, (block * (wanted // len(block) + 1))[:wanted])
+    cover = cover[:4] + struct.pack("<I", 2) + cover[8:]  # flags: binary item
+    return ape_tag(title + cover, 2)
+
+
 def random_id3v1_tag(rng):
     return id3v1_tag(text(rng, 3).encode(), text(rng, 2).encode(), text(rng, 2).encode(),
                      str(rng.randint(1960, 2026)).encode(), text(rng, 3).encode(),
@@ -79,11 +97,17 @@ def pair(params, i):
     that has data, output's old tag). Sparse outputs have a hole before the
     audio that has data."""
     rng = random.Random(params["seed"] * 7_368_787 + i)
-    input_tag = random_id3v1_tag(rng) if i % 5 == 0 else random_ape_tag(rng, 250, 700)
+    tag_bytes = params.get("tag_bytes", 0)
+    if tag_bytes:
+        input_tag = cover_art_tag(rng, tag_bytes)
+    else:
+        input_tag = random_id3v1_tag(rng) if i % 5 == 0 else random_ape_tag(rng, 250, 700)
     input_bytes = audio(rng, rng.randint(300, 900)) + input_tag
     output_audio = audio(rng, params["audio_bytes"])
     old_tag = b""
-    if i % 4 == 1:
+    if tag_bytes:
+        old_tag = cover_art_tag(rng, tag_bytes)
+    elif i % 4 == 1:
         old_tag = random_ape_tag(rng, 150, 1000)
     elif i % 4 == 3:
         old_tag = random_id3v1_tag(rng)
@@ -108,9 +132,10 @@ def write_output(path, params, output_audio, old_tag):
         os.close(fd)
 
 
-def make(count, folder, audio_bytes=4096, sparse_gib=0.0, seed=1):
-    params = {"count": count, "audio_bytes": audio_bytes, "sparse_gib": sparse_gib, "seed": seed}
-    if sparse_gib > 0 and int(sparse_gib * GIB) < audio_bytes + 2048:
+def make(count, folder, audio_bytes=4096, sparse_gib=0.0, seed=1, tag_bytes=0):
+    params = {"count": count, "audio_bytes": audio_bytes, "sparse_gib": sparse_gib, "seed": seed,
+              "tag_bytes": tag_bytes}
+    if sparse_gib > 0 and int(sparse_gib * GIB) < audio_bytes + max(2048, tag_bytes):
         sys.exit("make_pairs.py: --sparse-gib too small for the audio and a tag")
     os.makedirs(folder, exist_ok=True)
     for i in range(count):
@@ -142,13 +167,16 @@ def main():
     parser.add_argument("folder", metavar="DIR")
     parser.add_argument("--audio-bytes", type=int, default=4096)
     parser.add_argument("--sparse-gib", type=float, default=0.0)
+    parser.add_argument("--tag-bytes", type=int, default=0)
     parser.add_argument("--seed", type=int, default=1)
     args = parser.parse_args()
     if not 0 < args.count <= 999_999:
         sys.exit("make_pairs.py: N must be 1 to 999999")
     if args.audio_bytes < 128:
         sys.exit("make_pairs.py: --audio-bytes must be at least 128")
-    make(args.count, args.folder, args.audio_bytes, args.sparse_gib, args.seed)
+    if args.tag_bytes and not 200 <= args.tag_bytes < (256 << 20):
+        sys.exit("make_pairs.py: --tag-bytes must be 200 to 256 MiB")
+    make(args.count, args.folder, args.audio_bytes, args.sparse_gib, args.seed, args.tag_bytes)
 
 
 if __name__ == "__main__":

@@ -16,6 +16,12 @@ first run of each (which also records its peak memory) is not counted. The cases
   cold cache: 10,000 and 100,000 pairs with the page cache dropped (as root:
     sync; echo 3 > /proc/sys/vm/drop_caches) before every timed run of every
     program. Without the permission these cases are skipped, loudly.
+  big tags: 200 pairs whose inputs carry a 4 MiB cover-art tag onto outputs
+    that carry one (make_pairs.py --tag-bytes), and 10 pairs with 100 MiB
+    tags. Instead of the floor, `cp` copies the inputs (the same bytes) over
+    earlier copies of them in one run: the disk's own rate. Prints the time
+    per MiB of tag written and the tool's peak memory, which may be at most
+    the two tags of a pair plus MEMORY_SLACK, however many pairs there are.
 
 Prints the median microseconds per pair of each program, the ratio to the
 floor, the peak memory of the tool, and the system calls per pair counted by
@@ -52,12 +58,15 @@ BUILD = os.path.join(REPO, "build", "bench")
 PEAK_MEMORY = os.path.join(BUILD, "peak_memory")
 DEFAULT_FLOOR_SRC = os.path.join(REPO, "..", "shared", "bench", "floor.c")
 
-# (label, pairs, sparse GiB, repetitions of each program, cold cache)
-FULL_CASES = [("1k", 1_000, 0, 15, False), ("10k", 10_000, 0, 7, False), ("100k", 100_000, 0, 3, False),
-              ("1k sparse 4 GiB", 1_000, 4, 15, False),
-              ("cold 10k", 10_000, 0, 7, True), ("cold 100k", 100_000, 0, 3, True)]
-SMOKE_CASES = [("smoke", 200, 0, 1, False), ("smoke sparse 4 GiB", 20, 4, 1, False),
-               ("smoke cold", 200, 0, 1, True)]
+MIB = 1 << 20
+# (label, pairs, sparse GiB, repetitions of each program, cold cache, tag bytes
+# of every input and output, or 0 for the small tags of make_pairs.py)
+FULL_CASES = [("1k", 1_000, 0, 15, False, 0), ("10k", 10_000, 0, 7, False, 0), ("100k", 100_000, 0, 3, False, 0),
+              ("1k sparse 4 GiB", 1_000, 4, 15, False, 0),
+              ("cold 10k", 10_000, 0, 7, True, 0), ("cold 100k", 100_000, 0, 3, True, 0),
+              ("200 4 MiB tags", 200, 0, 7, False, 4 * MIB), ("10 100 MiB tags", 10, 0, 3, False, 100 * MIB)]
+SMOKE_CASES = [("smoke", 200, 0, 1, False, 0), ("smoke sparse 4 GiB", 20, 4, 1, False, 0),
+               ("smoke cold", 200, 0, 1, True, 0), ("smoke 4 MiB tags", 5, 0, 1, False, 4 * MIB)]
 # Cases that also time the tool with read-ahead switched off.
 READ_AHEAD_OFF_CASES = {"10k", "cold 10k", "smoke", "smoke cold"}
 
@@ -70,6 +79,7 @@ CALLS_SLACK = 0.005
 GROWTH_LIMIT = 1.5       # time per pair at 100,000 over that at 1,000
 SPARSE_LIMIT = 1.25      # time per pair, sparse 4 GiB outputs over small ones
 BYTES_PER_PAIR = 16 << 10  # disk a pair of small files takes, generously
+MEMORY_SLACK = 20 * MIB    # the tool's peak with big tags, over the two tags of a pair
 DROP_CACHES = "/proc/sys/vm/drop_caches"
 READ_AHEAD_OFF = {"KESTRANE_READ_AHEAD": "0"}
 READ_AHEAD_FROM_FIRST_PAIR = {"KESTRANE_READ_AHEAD": "1"}
@@ -114,12 +124,15 @@ def command(program, path, folder):
     """The program's arguments and the changes to its environment."""
     if program == "floor":
         return [path, folder, "ape", "mp3"], {}
+    if program == "cp":
+        inputs = sorted(os.path.join(folder, name) for name in os.listdir(folder) if name.endswith(".ape"))
+        return [path, *inputs, folder + ".cp"], {}
     return [path, "*.ape", "*.mp3"], READ_AHEAD_OFF if program == "no-ra" else {}
 
 
-def make_folder(work, name, count, sparse_gib):
+def make_folder(work, name, count, sparse_gib, tag_bytes):
     folder = tempfile.mkdtemp(prefix=f"{name}-", dir=work)
-    make_pairs.make(count, folder, sparse_gib=sparse_gib)
+    make_pairs.make(count, folder, sparse_gib=sparse_gib, tag_bytes=tag_bytes)
     return folder
 
 
@@ -140,7 +153,8 @@ def drop_caches():
 def run_once(folder, argv, env=None, cold=False, prefix=()):
     """Runs the program once in folder, whose outputs are as made, with the
     page cache dropped first when cold; seconds of wall time. The result and
-    the report are checked, then the outputs are put back as they were made."""
+    the report are checked, then the outputs are put back as they were made
+    (cp, which changes no output, is not checked)."""
     report = folder + ".report"
     os.sync()  # no write-back of earlier changes during the timed run
     if cold:
@@ -154,6 +168,8 @@ def run_once(folder, argv, env=None, cold=False, prefix=()):
         if done.returncode != 0:
             raise Failure(f"{argv[0]} exited with status {done.returncode}: "
                           + done.stderr.decode(errors="replace").strip())
+        if os.path.basename(argv[0]) == "cp":
+            return seconds
         _, faults = check_pairs.check(folder, report)
         if faults:
             raise Failure(f"wrong result after {os.path.basename(argv[0])}: "
@@ -161,7 +177,8 @@ def run_once(folder, argv, env=None, cold=False, prefix=()):
         return seconds
     finally:
         os.remove(report)
-        make_pairs.restore_outputs(folder)
+        if os.path.basename(argv[0]) != "cp":
+            make_pairs.restore_outputs(folder)
 
 
 def peak_memory(folder, argv, env, cold):
@@ -204,13 +221,18 @@ def measure(case, programs, work, have_strace):
     """The programs take turns on one folder of pairs, put back as made
     after every run (one folder, so that where its files lie on the disk
     favours none of them)."""
-    label, count, sparse_gib, reps, cold = case
-    programs = {name: path for name, path in programs.items()
-                if name != "no-ra" or label in READ_AHEAD_OFF_CASES}
-    needed = count * BYTES_PER_PAIR
+    label, count, sparse_gib, reps, cold, tag_bytes = case
+    if tag_bytes:
+        programs = {"tool": programs["tool"], "cp": shutil.which("cp")}
+    else:
+        programs = {name: path for name, path in programs.items()
+                    if name != "no-ra" or label in READ_AHEAD_OFF_CASES}
+    needed = count * (BYTES_PER_PAIR + 3 * tag_bytes)
     if shutil.disk_usage(work).free < needed:
         raise Failure(f"{label}: needs {needed >> 20} MiB free in {work}")
-    folder = make_folder(work, "pairs", count, sparse_gib)
+    folder = make_folder(work, "pairs", count, sparse_gib, tag_bytes)
+    if tag_bytes:
+        os.mkdir(folder + ".cp")
     runs = {name: command(name, programs[name], folder) for name in programs}
     try:
         # Not timed (the folder was just made): the peak memory of each.
@@ -221,13 +243,13 @@ def measure(case, programs, work, have_strace):
             for name in order:
                 times[name].append(run_once(folder, *runs[name], cold=cold))
         result = {"label": label, "count": count, "sparse": sparse_gib > 0, "cold": cold,
-                  "programs": list(programs)}
+                  "tag bytes": tag_bytes, "programs": list(programs)}
         for name in programs:
             result[name + " peak"] = peaks[name]
             result[name] = statistics.median(times[name]) * 1e6 / count
             result[name + " spread"] = (min(times[name]) * 1e6 / count,
                                         max(times[name]) * 1e6 / count)
-            if have_strace and not cold:
+            if have_strace and not cold and not tag_bytes:
                 argv, env = runs[name]
                 if name == "tool":  # read-ahead running, whether or not it would start
                     env = {**env, **READ_AHEAD_FROM_FIRST_PAIR}
@@ -236,6 +258,7 @@ def measure(case, programs, work, have_strace):
         return result
     finally:
         shutil.rmtree(folder)
+        shutil.rmtree(folder + ".cp", ignore_errors=True)
 
 
 def show(result):
@@ -245,6 +268,8 @@ def show(result):
         low, high = result[name + " spread"]
         line = (f"   {name:5} {result[name]:8.1f} us/pair (median; {low:.1f} to {high:.1f}), "
                 f"peak {result[name + ' peak'] / (1 << 20):.1f} MiB")
+        if result["tag bytes"]:
+            line += f", {ms_per_mib(result, name):.2f} ms per MiB of tag written"
         if name + " calls" in result:
             line += f"   {result[name + ' calls']:.2f} calls/pair: " + ", ".join(
                 f"{call} {per:.2f}" for call, per in sorted(
@@ -254,21 +279,36 @@ def show(result):
         say(line)
 
 
+def ms_per_mib(result, name):
+    return result[name] / 1000 / (result["tag bytes"] / MIB)
+
+
 def cell(value, form):
     return form.format(value) if value is not None else "-"
 
 
 def table(results):
-    say("| case | tool us/pair | read-ahead off us/pair | floor us/pair | tool/floor | "
-        "run's thread calls/pair | read-ahead calls/pair | floor calls/pair | tool peak MiB (read-ahead off) |")
-    say("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
-    for r in results:
+    small = [r for r in results if not r["tag bytes"]]
+    big = [r for r in results if r["tag bytes"]]
+    if small:
+        say("| case | tool us/pair | read-ahead off us/pair | floor us/pair | tool/floor | "
+            "run's thread calls/pair | read-ahead calls/pair | floor calls/pair | tool peak MiB (read-ahead off) |")
+        say("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+    for r in small:
         ratio = r["tool"] / r["floor"] if "floor" in r else None
         say(f"| {r['label']} | {r['tool']:.1f} | {cell(r.get('no-ra'), '{:.1f}')} | "
             f"{cell(r.get('floor'), '{:.1f}')} | {cell(ratio, '{:.2f}x')} | "
             f"{cell(r.get('tool calls'), '{:.2f}')} | {cell(r.get('tool other calls'), '{:.2f}')} | "
             f"{cell(r.get('floor calls'), '{:.2f}')} | {r['tool peak'] / (1 << 20):.1f}"
             + (f" ({r['no-ra peak'] / (1 << 20):.1f})" if "no-ra peak" in r else "") + " |")
+    if small and big:
+        say()
+    if big:
+        say("| case | tool ms/MiB | cp ms/MiB | tool/cp | tool peak MiB |")
+        say("| --- | ---: | ---: | ---: | ---: |")
+    for r in big:
+        say(f"| {r['label']} | {ms_per_mib(r, 'tool'):.2f} | {ms_per_mib(r, 'cp'):.2f} | "
+            f"{r['tool'] / r['cp']:.2f}x | {r['tool peak'] / MIB:.1f} |")
 
 
 def verdict(name, passed, detail):
@@ -286,9 +326,16 @@ def judge_ratio(name, result, limit):
 
 def judge(results, cold_skipped):
     by = {r["label"]: r for r in results}
+    ok = True
+    for r in results:
+        if r["tag bytes"]:
+            limit = 2 * r["tag bytes"] + MEMORY_SLACK
+            ok &= verdict(f"peak memory, {r['label']}", r["tool peak"] <= limit,
+                          f"{r['tool peak'] / MIB:.1f} MiB (limit {limit / MIB:.0f} MiB: two tags "
+                          f"and {MEMORY_SLACK // MIB} MiB)")
     small, mid, large, sparse, cold = (by.get(label) for label in
                                        ("1k", "10k", "100k", "1k sparse 4 GiB", "cold 10k"))
-    ok = judge_ratio("time at 10,000 pairs, warm cache", mid, RATIO_LIMIT)
+    ok &= judge_ratio("time at 10,000 pairs, warm cache", mid, RATIO_LIMIT)
     if cold_skipped:
         verdict("time at 10,000 pairs, cold cache", None, "the page cache can't be dropped here")
     else:
@@ -342,7 +389,7 @@ def main():
         wanted = args.cases.split(",")
         cases = [case for case in cases if case[0] in wanted]
     if args.reps:
-        cases = [(label, count, gib, args.reps, cold) for label, count, gib, _, cold in cases]
+        cases = [(label, count, gib, args.reps, cold, tags) for label, count, gib, _, cold, tags in cases]
     cold_skipped = any(case[4] for case in cases) and not can_drop_caches()
     if cold_skipped:
         shout(f"can't write {DROP_CACHES} (it takes root): the cold-cache cases are SKIPPED")

@@ -19,7 +19,7 @@ namespace {
 using namespace kestrane::testing;
 namespace fs = std::filesystem;
 
-const std::size_t kMaxItemBytes = 0x100000 - 1 - 32;  // the largest tag the tool accepts
+const std::size_t kMaxItemBytes = 0x10000000 - 1 - 32;  // the largest tag the tool accepts
 
 TEST(CommandLine, WithoutTwoSpecificationsPrintsTheUsage) {
     ScratchFolder folder;
@@ -393,32 +393,36 @@ TEST(Copy, FilesBeyondFourGibibytes) {
 }
 
 // A lowered file-size limit makes the tag write fail partway; the output
-// must come back exactly as it was.
+// must come back exactly as it was. The 20 MiB tag overwrites all of
+// cover.mp3's 5 MiB one before it fails, so its undo puts back every byte.
 TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
     ScratchFolder folder;
-    Bytes big_tag = ape_tag({.item_bytes = 6000, .fill = 'b'});
+    Bytes big_tag = ape_tag({.item_bytes = 20 << 20, .fill = 'b'});
+    Bytes old_cover = ape_tag({.item_bytes = 5 << 20, .fill = 'c'});
     write_file(folder / "in.ape", kAudio + big_tag);
-    write_file(folder / "update.mp3", kAudio + kOldApe);
     write_file(folder / "append.mp3", kAudio);
+    write_file(folder / "cover.mp3", kAudio + old_cover);
+    write_file(folder / "update.mp3", kAudio + kOldApe);
     auto before = snapshot(folder.path);
-    RunOptions limited{.file_size_limit = kAudio.size() + 1024};
+    RunOptions limited{.file_size_limit = kAudio.size() + old_cover.size() + 1024};
     ToolRun run = run_tool(folder.path, {"in.ape", "*.mp3"}, limited);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output, kBannerText + entry("append.mp3", "error appending tag!\n") +
+                              entry("cover.mp3", "error updating tag!\n") +
                               entry("update.mp3", "error updating tag!\n"));
     EXPECT_EQ(snapshot(folder.path), before);
 }
 
 // Running out of memory ends the run with a message, not a crash. The
 // memory limit is set just above what a run with a small tag needs, so
-// loading a tag of almost 1 MiB cannot fit.
+// loading a tag of almost 256 MiB (zeros, sparse on disk) cannot fit.
 TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers reserve far more address space than any limit set here";
 #else
     ScratchFolder folder;
     write_file(folder / "small.ape", kAudio + kApeTag);
-    write_file(folder / "big.ape", kAudio + ape_tag({.item_bytes = kMaxItemBytes}));
+    write_file(folder / "big.ape", kAudio + zero_filled_ape_tag(kMaxItemBytes));
     write_file(folder / "out.mp3", kAudio);
     const std::uint64_t step = 256 * 1024;
     std::uint64_t limit = 0;

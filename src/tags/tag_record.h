@@ -15,7 +15,9 @@ inline constexpr std::size_t kFooterSize = 32;
 inline constexpr std::size_t kHeaderSize = 32;
 inline constexpr std::size_t kId3v1Size = 128;   // ID3v1 block
 inline constexpr std::uint32_t kApeVersion = 2000;
-inline constexpr std::uint32_t kMaxApeSize = 0x100000;  // size field must stay below 1 MiB
+// The footer's size field must stay below 256 MiB: room for the cover art
+// tags embed, while a tag's load (it is read whole) stays bounded.
+inline constexpr std::uint32_t kMaxApeSize = 0x10000000;
 inline constexpr std::uint32_t kHeaderPresentFlag = 0x80000000u;
 
 enum class TagKind { none, apev2, id3v1 };

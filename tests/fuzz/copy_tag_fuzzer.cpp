@@ -81,7 +81,7 @@ SeenTag tag_at_end(const Bytes& file) {
     if (n >= 32 && std::memcmp(&file[n - 32], "APETAGEX", 8) == 0) {
         std::uint32_t version = le32(file, n - 24), size = le32(file, n - 20), count = le32(file, n - 16),
                       flags = le32(file, n - 12);
-        if (version == 2000 && count != 0 && size > 32 && size < 0x100000) {
+        if (version == 2000 && count != 0 && size > 32 && size < 0x10000000) {
             std::uint64_t length = std::uint64_t{size} + ((flags & 0x80000000u) != 0 ? 32 : 0);
             if (length > n) return {};
             return {kestrane::TagKind::apev2, n - static_cast<std::size_t>(length)};

@@ -44,6 +44,10 @@ SEEDS = {
     "version-1000-input": seed(0, audio(10, 6) + ape(version=1000, header=False), audio(10, 7)),
     "count-0-footer-before-id3": seed(0, id3()[:96] + ape(b"", header=False, count=0, size=33)[-32:], audio(10, 8)),
     "footer-claims-more": seed(0, ape(b"q" * 100)[40:], audio(10, 9) + id3()),
+    # footers at the size bound (256 MiB): just under it claims more than the
+    # file holds; at it, the ID3v1 test follows
+    "size-under-bound-claims-more": seed(0, audio(10, 1) + ape(size=0x0FFFFFFF), audio(10, 2) + id3()),
+    "size-at-bound-footer-before-id3": seed(0, id3()[:96] + ape(size=0x10000000)[-32:], audio(10, 3) + ape()),
     # tags one byte shorter and longer than the one they replace
     "ape-127-bytes-onto-id3": seed(0, audio(10, 1) + ape(b"s" * 63), audio(10, 2) + id3()),
     "ape-onto-ape-one-byte-longer": seed(0, audio(10, 3) + ape(b"t" * 40), audio(10, 4) + ape(b"u" * 41)),

@@ -97,10 +97,12 @@ Bytes hand_made_ape(std::uint32_t version, const std::string& title) {
 }
 
 // Binary item bytes: zeros and high bytes, but no 0xFF (a frame sync byte).
-TagLib::ByteVector binary_item(int seed) {
-    TagLib::ByteVector bytes;
-    for (int i = 0; i < 300; ++i) bytes.append(static_cast<char>((i * 37 + seed) % 0xFF));
-    return bytes;
+TagLib::ByteVector binary_item(int seed, std::size_t length) {
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+        bytes[i] = static_cast<char>((i * 37 + static_cast<std::size_t>(seed)) % 0xFF);
+    }
+    return TagLib::ByteVector(bytes.data(), static_cast<unsigned>(length));
 }
 
 void fill_common_fields(TagLib::Tag* tag, const std::string& name, unsigned seed) {
@@ -120,7 +122,8 @@ struct MadeFile {
 };
 
 // Writes an MPEG file with the given tags at path and returns its bytes.
-MadeFile make_mpeg_file(const fs::path& path, Layout layout, unsigned seed) {
+// An APEv2 tag carries a front cover of cover_bytes.
+MadeFile make_mpeg_file(const fs::path& path, Layout layout, unsigned seed, std::size_t cover_bytes = 300) {
     std::string name = path.filename().string();
     Bytes frames = silent_frames(static_cast<std::uint8_t>(seed));
     write_file(path, frames);
@@ -135,7 +138,7 @@ MadeFile make_mpeg_file(const fs::path& path, Layout layout, unsigned seed) {
             fill_common_fields(ape, name, seed);
             ape->addValue("Custom Key", "custom value of " + name);
             ape->setItem("Moods", TagLib::APE::Item("Moods", TagLib::StringList(TagLib::String("calm")).append("late")));
-            ape->setItem("Cover Art (Front)", TagLib::APE::Item("Cover Art (Front)", binary_item(static_cast<int>(seed)), true));
+            ape->setItem("Cover Art (Front)", TagLib::APE::Item("Cover Art (Front)", binary_item(static_cast<int>(seed), cover_bytes), true));
             tags |= TagLib::MPEG::File::APE;
         }
         if (layout == Layout::id3v1 || layout == Layout::ape_then_id3v1) {
@@ -378,6 +381,35 @@ TEST(TagLibInterop, OneToManyEveryOutputLayoutInEveryMode) {
             }
             EXPECT_EQ(read_file(folder / "album.ape"), input.bytes);
         }
+    }
+}
+
+// Cover art as today's libraries embed it: a 20 MiB tag copied onto an
+// output whose tag carries a 5 MiB cover, and onto one without a tag.
+TEST(TagLibInterop, BigCoverArtTagsInEveryMode) {
+    for (Mode mode : kModes) {
+        ScratchFolder folder;
+        MadeFile input = make_mpeg_file(folder / "album.ape", Layout::ape, 1, 20 << 20);
+        ASSERT_GT(input.bytes.size() - input.audio_length, std::size_t{20} << 20);
+        std::vector<std::pair<std::string, MadeFile>> outputs = {
+            {"covered.mp3", make_mpeg_file(folder / "covered.mp3", Layout::ape, 2, 5 << 20)},
+            {"plain.mp3", make_mpeg_file(folder / "plain.mp3", Layout::none, 3)}};
+        std::string report = kBannerText;
+        std::vector<Expected> expected;
+        std::vector<AudioFacts> audio_before;
+        for (const auto& [name, file] : outputs) {
+            expected.push_back(expected_copy(input, "album.ape", file, name, mode));
+            report += entry(name, expected.back().outcome);
+            audio_before.push_back(audio_facts_of(folder / name));
+        }
+        EXPECT_EQ(run_tool(folder.path, with_mode(mode, {"album.ape", "*.mp3"})).output, report) << mode_name(mode);
+        for (std::size_t i = 0; i < outputs.size(); ++i) {
+            const std::string& name = outputs[i].first;
+            EXPECT_EQ(fs::file_size(folder / name), expected[i].output.size()) << name << " " << mode_name(mode);
+            EXPECT_EQ(read_file(folder / name), expected[i].output) << name << " " << mode_name(mode);
+            check_with_taglib(folder / "album.ape", input, folder / name, audio_before[i], expected[i].written);
+        }
+        EXPECT_EQ(read_file(folder / "album.ape"), input.bytes);
     }
 }
 

@@ -37,8 +37,8 @@ std::map<std::string, Bytes> not_tags() {
         {"size-0", kSound + ape_with_size(0)},
         {"size-31", kSound + ape_with_size(31)},
         {"size-32", kSound + ape_with_size(32)},
-        {"size-1048576", kSound + ape_with_size(0x100000)},
-        {"size-1048577", kSound + ape_with_size(0x100001)},
+        {"size-268435456", kSound + ape_with_size(0x10000000)},
+        {"size-268435457", kSound + ape_with_size(0x10000001)},
         {"size-2147483648", kSound + ape_with_size(0x80000000u)},
         {"size-4294967295", kSound + ape_with_size(0xFFFFFFFFu)},
         {"version-0", kSound + ape_tag({.version = 0})},
@@ -95,10 +95,10 @@ TEST(BadInput, NearTagsAreRefusedAsInputsAndNeverReplacedOnOutputs) {
 // Tags right at the bounds, or filling their whole file: copied exactly as
 // inputs, and replaced from their first byte on outputs.
 TEST(BadInput, TagsAtTheBoundsAreCopiedAndReplacedExactly) {
-    Bytes largest = ape_tag({.item_bytes = 0x100000 - 1 - 32, .fill = 'L'});
+    Bytes largest = zero_filled_ape_tag(0x10000000 - 1 - 32);  // sparse on disk
     std::map<std::string, std::pair<Bytes, std::size_t>> files = {  // contents, where the tag starts
         {"size-33", {kSound + ape_tag({.item_bytes = 1}), kSound.size()}},
-        {"size-1048575", {kSound + largest, kSound.size()}},
+        {"size-268435455", {kSound + largest, kSound.size()}},
         {"item-count-4294967295", {kSound + ape_tag({.item_count = 0xFFFFFFFFu}), kSound.size()}},
         {"ape-is-the-whole-file", {ape_tag({.item_bytes = 10}), 0}},
         {"headerless-is-the-whole-file", {ape_tag({.item_bytes = 10, .header = false}), 0}},

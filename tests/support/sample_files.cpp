@@ -1,5 +1,7 @@
 #include "support/sample_files.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -39,15 +41,30 @@ ScratchFolder::~ScratchFolder() {
 }
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {
+    constexpr std::size_t kBlock = 1 << 16;
+    static const Bytes zeros(kBlock, 0);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    for (std::size_t at = 0; at < bytes.size(); at += kBlock) {
+        const char* block = reinterpret_cast<const char*>(bytes.data() + at);
+        std::size_t length = std::min(kBlock, bytes.size() - at);
+        if (length == kBlock && std::memcmp(block, zeros.data(), kBlock) == 0) {
+            out.seekp(static_cast<std::streamoff>(length), std::ios::cur);  // left a hole
+        } else {
+            out.write(block, static_cast<std::streamsize>(length));
+        }
+    }
+    out.close();
     if (!out) throw std::runtime_error("cannot write " + path.string());
+    std::filesystem::resize_file(path, bytes.size());  // a hole at the end too
 }
 
 Bytes read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.string());
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    Bytes bytes(std::filesystem::file_size(path));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    return bytes;
 }
 
 std::map<std::string, Bytes> snapshot(const std::filesystem::path& folder) {
@@ -104,6 +121,14 @@ Bytes ape_tag(const ApeTagSpec& spec) {
     Bytes footer = ape_frame(spec, size, spec.header ? 0x80000000u : 0);
     if (!spec.header) return items + footer;
     return ape_frame(spec, size, 0xA0000000u) + items + footer;
+}
+
+Bytes zero_filled_ape_tag(std::size_t item_bytes) {
+    Bytes frames = ape_tag({.item_bytes = 0, .size_override = static_cast<std::int64_t>(item_bytes + 32)});
+    Bytes tag(frames.size() + item_bytes, 0);
+    std::copy(frames.begin(), frames.begin() + 32, tag.begin());  // header
+    std::copy(frames.end() - 32, frames.end(), tag.end() - 32);   // footer
+    return tag;
 }
 
 Bytes id3v1_tag(std::string_view title, std::string_view marker) {

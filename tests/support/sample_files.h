@@ -23,6 +23,8 @@ struct ScratchFolder {
     std::filesystem::path operator/(std::string_view name) const { return path / name; }
 };
 
+// Writes the bytes; each 64 KiB block of zeros is left a hole, so a big
+// zero-filled tag takes no room on disk.
 void write_file(const std::filesystem::path& path, const Bytes& bytes);
 Bytes read_file(const std::filesystem::path& path);
 // The last count bytes of the file (for files too big to read whole).
@@ -48,6 +50,10 @@ struct ApeTagSpec {
     std::string preamble = "APETAGEX";
 };
 Bytes ape_tag(const ApeTagSpec& spec = {});
+
+// An APEv2 tag with header whose item_bytes items are all zero (a hole when
+// written with write_file).
+Bytes zero_filled_ape_tag(std::size_t item_bytes);
 
 // A 128-byte ID3v1 block with the title filled in.
 Bytes id3v1_tag(std::string_view title, std::string_view marker = "TAG");

@@ -292,20 +292,32 @@ TEST(Copy, PairsInFlightChangeNoReportAndNoFile) {
     }
 }
 
-// Files past 4 GiB (sparse, so they take no room): the tag is found and
-// written at its 64-bit position.
+// Files past 4 GiB (sparse, so they take no room), in every mode: the tag
+// is found and written at its 64-bit position, a small one and a 20 MiB one
+// (cover art) over an old tag of 5 MiB, byte for byte.
 TEST(Copy, FilesBeyondFourGibibytes) {
-    ScratchFolder folder;
     constexpr std::uintmax_t kFront = (std::uintmax_t{1} << 32) + 1000;
-    write_file(folder / "in.ape", kAudio + kApeTag);
-    write_sparse_file(folder / "big1.mp3", kFront, kOldId3);
-    write_sparse_file(folder / "big2.mp3", kFront, {});
-    EXPECT_EQ(report(folder, {"in.ape", "big*"}),
-              crlf(kBanner + entry("big1.mp3", "updated tag from in.ape\n") +
-                   entry("big2.mp3", "appended tag from in.ape\n")));
-    for (const char* name : {"big1.mp3", "big2.mp3"}) {
-        ASSERT_EQ(fs::file_size(folder / name), kFront + kApeTag.size()) << name;
-        EXPECT_EQ(read_file_end(folder / name, kApeTag.size() + 8), Bytes(8, 0) + kApeTag) << name;
+    const Bytes cover = ape_tag({.item_bytes = 20 << 20, .fill = 'c'});
+    const Bytes old_cover = ape_tag({.item_bytes = 5 << 20, .fill = 'o'});
+    for (const auto& [tag, old_tag] : {std::pair{kApeTag, kOldId3}, std::pair{cover, old_cover}}) {
+        for (std::string mode : {"", "/a", "/u"}) {
+            ScratchFolder folder;
+            write_file(folder / "in.ape", kAudio + tag);
+            write_sparse_file(folder / "big1.mp3", kFront, old_tag);
+            write_sparse_file(folder / "big2.mp3", kFront, {});
+            bool updates = mode != "/a", appends = mode != "/u";
+            std::vector<std::string> arguments = {"in.ape", "big*"};
+            if (!mode.empty()) arguments.insert(arguments.begin(), mode);
+            std::string big1 = updates ? "updated tag from in.ape\n" : "file big1.mp3 already has valid tag!\n";
+            std::string big2 = appends ? "appended tag from in.ape\n" : "file big2.mp3 does not have a valid tag!\n";
+            EXPECT_EQ(report(folder, arguments), crlf(kBanner + entry("big1.mp3", big1) + entry("big2.mp3", big2)))
+                << mode;
+            for (const auto& [name, now] :
+                 {std::pair{"big1.mp3", updates ? tag : old_tag}, std::pair{"big2.mp3", appends ? tag : Bytes{}}}) {
+                ASSERT_EQ(fs::file_size(folder / name), kFront + now.size()) << name << " " << mode;
+                EXPECT_EQ(read_file_end(folder / name, now.size() + 8), Bytes(8, 0) + now) << name << " " << mode;
+            }
+        }
     }
 }
 
