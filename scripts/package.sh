@@ -67,7 +67,8 @@ fi
 # --- the Debian package -----------------------------------------------------
 echo "== Linux package (dpkg-buildpackage; log in $work/deb.log)"
 if ! (cd "$source_tree" && dpkg-buildpackage -us -uc -b) >"$work/deb.log" 2>&1; then
-  tail -n 40 "$work/deb.log" >&2
+  grep -A 4 '^CMake Error' "$work/deb.log" >&2 || true  # dh_auto_configure's dump of the cache would hide it
+  tail -n 20 "$work/deb.log" >&2
   echo "error: dpkg-buildpackage failed; the whole log is $work/deb.log" >&2
   exit 1
 fi
