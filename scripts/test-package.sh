@@ -66,7 +66,7 @@ changes=$(the_one .changes "$scratch"/kestrane_*_"$arch".changes)
 deb=$(the_one .deb "$scratch"/kestrane_*_"$arch".deb)
 the_one "-dbgsym .deb" "$scratch"/kestrane-dbgsym_*_"$arch".deb >/dev/null
 tests_run=$(sed -n 's/^100% tests passed, 0 tests failed out of \([0-9]*\)$/\1/p' "$log")
-[ -n "$tests_run" ] || fail "dh_auto_test ran no tests, or some failed (see $log)"
+[ -n "$tests_run" ] || fail "dh_auto_test ran no tests"
 echo "== dh_auto_test ran ${tests_run:-no} tests, those labelled sandbox"
 
 echo "== lintian --pedantic --display-info $(basename "$changes")"
