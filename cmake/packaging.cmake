@@ -1,13 +1,21 @@
 # Installation. The version is the one on the project() line, the same one
 # the banner shows.
 #
-#   Linux:   cmake --install puts bin/kestrane, the manual page and the docs
-#            under the prefix.
+#   Linux:   cmake --install puts bin/kestrane, the manual page, README.md
+#            and LICENSE under the prefix; the Debian package (debian/,
+#            built by dpkg-buildpackage) is made from this install.
 #   Windows: cmake --install puts kestrane.exe, the manual rendered as plain
 #            text (kestrane-manual.txt), README.md and LICENSE at the top of
-#            the prefix.
-# scripts/package.sh makes the release files (.deb, .zip) from these installs.
+#            the prefix; scripts/package.sh zips them.
 include(GNUInstallDirs)
+
+# A package build names the version at the top of its changelog
+# (debian/rules: -DKESTRANE_PACKAGE_VERSION=...): it must be this one.
+if(DEFINED KESTRANE_PACKAGE_VERSION AND NOT KESTRANE_PACKAGE_VERSION STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "debian/changelog's top entry is version ${KESTRANE_PACKAGE_VERSION}, the project() "
+                      "line of CMakeLists.txt says ${PROJECT_VERSION}: give debian/changelog an entry for "
+                      "${PROJECT_VERSION} at its top")
+endif()
 
 # The manual page carries the version too, so it is filled in at configure time.
 set(KESTRANE_MAN_PAGE ${PROJECT_BINARY_DIR}/docs/kestrane.1)
@@ -42,5 +50,5 @@ else()
   install(TARGETS kestrane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${KESTRANE_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()

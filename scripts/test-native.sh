@@ -6,4 +6,4 @@ bash scripts/need-packages.sh cmake g++ make googletest libgtest-dev pkg-config 
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WARNINGS_AS_ERRORS=ON \
   -DKESTRANE_REQUIRE_INTEROP=ON
 cmake --build build/native -j"$(nproc)"
-ctest --test-dir build/native --output-on-failure -j2
+ctest --test-dir build/native --output-on-failure --no-tests=error -j2

@@ -9,7 +9,7 @@ cmake -S . -B build/safety -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WARNINGS
   -DKESTRANE_REQUIRE_INTEROP=ON
 cmake --build build/safety -j2 --target kestrane kestrane_safety_tests kestrane_interop_tests
 log=build/safety/ctest.log
-ctest --test-dir build/safety -L 'safety|interop' --output-on-failure 2>&1 | tee "$log"
+ctest --test-dir build/safety -L 'safety|interop' --output-on-failure --no-tests=error 2>&1 | tee "$log"
 
 # A skipped test is a test that did not run: as root (as in CI) every one
 # of them can run, so none may be skipped.

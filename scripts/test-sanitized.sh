@@ -10,4 +10,4 @@ cmake -S . -B build/sanitized -DCMAKE_BUILD_TYPE=Debug -DKESTRANE_WARNINGS_AS_ER
   -DKESTRANE_REQUIRE_INTEROP=ON
 cmake --build build/sanitized -j"$(nproc)"
 KESTRANE_JOBS=8 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/sanitized --output-on-failure -j2
+  ctest --test-dir build/sanitized --output-on-failure --no-tests=error -j2

@@ -10,4 +10,4 @@ cmake -S . -B build/thread-sanitized -DCMAKE_BUILD_TYPE=Debug -DKESTRANE_WARNING
   -DKESTRANE_SANITIZE_THREADS=ON -DKESTRANE_REQUIRE_INTEROP=ON
 cmake --build build/thread-sanitized -j"$(nproc)"
 KESTRANE_JOBS=8 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build/thread-sanitized --output-on-failure -j2
+  ctest --test-dir build/thread-sanitized --output-on-failure --no-tests=error -j2

@@ -1,18 +1,13 @@
 #!/usr/bin/env python3
-"""Writes an archive whose bytes depend only on the files' names, contents
-and executable bits: members sorted by name, every time SOURCE_DATE_EPOCH,
-owner root, no other metadata.
+"""Writes a zip archive whose bytes depend only on the files' names,
+contents and executable bits: members sorted by name, every time
+SOURCE_DATE_EPOCH, no other metadata.
 
     write_archive.py zip OUT.zip DIR          every file under DIR
-    write_archive.py tar OUT.tar.gz PREFIX    the files named on standard input
-                                              (NUL-separated, as `git ls-files -z`
-                                              prints them), under PREFIX/
 """
-import gzip
 import os
 import stat
 import sys
-import tarfile
 import time
 import zipfile
 
@@ -35,31 +30,10 @@ def write_zip(out, folder, epoch):
                 archive.writestr(info, f.read(), compresslevel=9)
 
 
-def write_tar_gz(out, prefix, names, epoch):
-    with open(out, "wb") as raw, \
-            gzip.GzipFile(filename="", mode="wb", fileobj=raw, compresslevel=9, mtime=0) as packed, \
-            tarfile.open(fileobj=packed, mode="w", format=tarfile.PAX_FORMAT) as archive:
-        for name in sorted(names):
-            if not os.path.isfile(name):
-                continue  # tracked, but deleted in this checkout
-            info = tarfile.TarInfo(f"{prefix}/{name}")
-            info.size = os.path.getsize(name)
-            info.mode = mode_of(name)
-            info.mtime = epoch
-            info.uname = info.gname = "root"
-            with open(name, "rb") as f:
-                archive.addfile(info, f)
-
-
 def main(argv):
-    if len(argv) != 4 or argv[1] not in ("zip", "tar"):
+    if len(argv) != 4 or argv[1] != "zip":
         sys.exit(__doc__)
-    epoch = int(os.environ["SOURCE_DATE_EPOCH"])
-    if argv[1] == "zip":
-        write_zip(argv[2], argv[3], epoch)
-    else:
-        names = [name for name in sys.stdin.buffer.read().decode().split("\0") if name]
-        write_tar_gz(argv[2], argv[3], names, epoch)
+    write_zip(argv[2], argv[3], int(os.environ["SOURCE_DATE_EPOCH"]))
 
 
 if __name__ == "__main__":

@@ -28,7 +28,7 @@ TEST(CommandLine, WithoutTwoSpecificationsPrintsTheUsage) {
     EXPECT_EQ(run_in(folder, {"-a", "-", "in.mp3"}).output, std::string(kBannerText) + kUsageText);
 }
 
-TEST(CommandLine, HelpPrintsTheBannerAndUsageAloneWhateverElseStands) {
+TEST(CommandLine, HelpPrintsTheBannerAndUsageAloneWhateverElseStandsBeforeDoubleDash) {
     ScratchFolder folder;
     write_file(folder / "in.ape", kAudio + kApeTag);
     write_file(folder / "out.mp3", kAudio);
@@ -41,6 +41,14 @@ TEST(CommandLine, HelpPrintsTheBannerAndUsageAloneWhateverElseStands) {
     EXPECT_EQ(run_in(folder, {"--helpx", "in.ape", "out.mp3"}).output,
               std::string(kBannerText) + "illegal option: - !\n\nillegal option: h !\n\nillegal option: e !\n\n" +
                   "illegal option: l !\n\nillegal option: p !\n\nillegal option: x !\n\n" + kUsageText);
+    // "--" ends the options: every later argument is a file specification, "--help" and "-x" too
+    write_file(folder / "-x.ape", kAudio + kApeTag);
+    write_file(folder / "--help.mp3", kAudio);
+    EXPECT_EQ(run_in(folder, {"-u", "--", "-x.ape", "--help"}).output,
+              kBannerText + entry("--help.mp3", "file --help.mp3 does not have a valid tag!\n"));
+    EXPECT_EQ(run_in(folder, {"--", "-x.ape", "--help"}).output,
+              kBannerText + entry("--help.mp3", "appended tag from -x.ape\n"));
+    EXPECT_EQ(read_file(folder / "--help.mp3"), kAudio + kApeTag);
 }
 
 TEST(CommandLine, VersionPrintsTheVersionAlone) {

@@ -46,18 +46,33 @@ void read_file_specification(std::string_view argument, CommandLine& command_lin
     }
 }
 
+// The argument after which every argument is a file specification.
+constexpr std::string_view kEndOfOptions = "--";
+
+// "--help", or "/?" where '/' starts options too (Windows, where it is the
+// usual way to ask a program for help).
+bool asks_for_help(std::string_view argument) {
+    return argument == "--help" || (argument == "/?" && platform::is_option_start('/'));
+}
+
 }  // namespace
 
 CommandLine read_command_line(std::span<const std::string_view> arguments) {
     CommandLine command_line;
     for (std::string_view argument : arguments) {
-        if (argument == "--help" || argument == "--version") {
-            command_line.request = argument == "--help" ? Request::help : Request::version;
+        if (argument == kEndOfOptions) break;
+        if (asks_for_help(argument) || argument == "--version") {
+            command_line.request = argument == "--version" ? Request::version : Request::help;
             return command_line;
         }
     }
+    bool options_ended = false;
     for (std::string_view argument : arguments) {
-        if (!argument.empty() && platform::is_option_start(argument.front())) {
+        if (options_ended) {
+            read_file_specification(argument, command_line);
+        } else if (argument == kEndOfOptions) {
+            options_ended = true;
+        } else if (!argument.empty() && platform::is_option_start(argument.front())) {
             read_option_group(argument, command_line);
         } else {
             read_file_specification(argument, command_line);

@@ -32,7 +32,9 @@ struct CommandLine {
 };
 
 // Reads the arguments after the program's name. An argument that is exactly
-// "--help" or "--version" asks for that alone, whatever else stands there.
+// "--help" (or, where '/' starts options, "/?") or "--version" asks for that
+// alone, whatever else stands there, unless it follows an argument "--":
+// every argument after that one is a file specification.
 CommandLine read_command_line(std::span<const std::string_view> arguments);
 
 // Whether the run goes on to files: two specifications and nothing bad.

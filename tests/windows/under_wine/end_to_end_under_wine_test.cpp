@@ -81,14 +81,17 @@ std::string console_report(const ScratchFolder& folder, const std::vector<std::s
     return shown;
 }
 
-TEST(CommandLine, SlashQuestionMarkIsAnIllegalOptionNotHelp) {
+TEST(CommandLine, SlashQuestionMarkPrintsTheHelpButNotAfterDoubleDash) {
     ScratchFolder folder;
     write_file(folder / "in.ape", kAudio + kApeTag);
     write_file(folder / "out.mp3", kAudio);
-    const std::string refused = kBanner + "illegal option: ? !\n\n" + kUsage;
-    EXPECT_EQ(report(folder, {"/?"}), crlf(refused));
-    EXPECT_EQ(report(folder, {"/?", "in.ape", "out.mp3"}), crlf(refused));
+    EXPECT_EQ(report(folder, {"/?"}), crlf(kBanner + kUsage));
+    EXPECT_EQ(report(folder, {"in.ape", "/?", "out.mp3"}), crlf(kBanner + kUsage));
+    EXPECT_EQ(report(folder, {"/?x", "in.ape", "out.mp3"}),
+              crlf(kBanner + "illegal option: ? !\n\nillegal option: x !\n\n" + kUsage));
     EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+    // after "--" an argument starting with '/' is a file specification
+    EXPECT_EQ(report(folder, {"/u", "--", "in.ape", "/?"}), crlf(kBanner + "no output files found!\n"));
 }
 
 TEST(CommandLine, OptionsStartWithSlashOrDashInEitherCase) {
