@@ -81,19 +81,6 @@ TEST(MatchesWildcards, StarAndQuestionMarkWithLetterCaseIgnored) {
     }
 }
 
-TEST(BaseNamesMatch, ComparesUpToTheFirstDotIgnoringLetterCase) {
-    EXPECT_TRUE(base_names_match("a.live.ape", "A.mp3"));
-    EXPECT_TRUE(base_names_match("dir/Track01.mp3", "TRACK01.ape"));
-    EXPECT_TRUE(base_names_match("noext", "NOEXT"));
-    EXPECT_TRUE(base_names_match("a", "a.mp3"));
-    EXPECT_TRUE(base_names_match(".hidden", ".other"));  // both empty before the dot
-    EXPECT_FALSE(base_names_match("a.mp3", "ab.ape"));
-    EXPECT_FALSE(base_names_match("ab.mp3", "a.ape"));
-    EXPECT_FALSE(base_names_match("a.b.mp3", "a_b.ape"));
-    EXPECT_FALSE(base_names_match("\xe9.mp3", "\xc9.ape"));  // only ASCII letters fold
-    EXPECT_TRUE(base_names_match("dir.x/a.mp3", "a.ape"));   // dots in directories don't count
-}
-
 TEST(BaseNameKey, IsEqualExactlyWhenBaseNamesMatch) {
     const char* names[] = {"a.mp3", "A.ape", "a.live.ape", "ab.mp3", "AB", "a", "",
                            ".x", "b.mp3", "dir/a.mp3", "\xe9.mp3", "\xc9.mp3", "a_b.c"};

@@ -42,6 +42,35 @@ TEST(Pairing, FindsTheOneInputWithTheSameBaseName) {
     EXPECT_EQ(find_input(index, "d.mp3").matches, Matches::none);
 }
 
+// An input and an output of each base name; a second input ("zz.ape")
+// keeps the lone-input rule from applying.
+TEST(Pairing, BaseNamesEndAtTheFirstDotAndIgnoreLetterCase) {
+    struct Row {
+        const char* input;
+        const char* output;
+        bool pairs;
+    };
+    const Row rows[] = {
+        {"a.live.ape", "A.mp3", true},
+        {"TRACK01.ape", "dir/Track01.mp3", true},
+        {"NOEXT", "noext", true},
+        {"a", "a.mp3", true},
+        {".other", ".hidden", true},  // both empty before the dot
+        {"ab.ape", "a.mp3", false},
+        {"a.ape", "ab.mp3", false},
+        {"a_b.ape", "a.b.mp3", false},
+        {"\xc9.ape", "\xe9.mp3", false},  // only ASCII letters fold
+        {"a.ape", "dir.x/a.mp3", true},   // dots in folders don't count
+    };
+    for (const Row& row : rows) {
+        InputMatch match = find_input(index_inputs({"zz.ape", row.input}), row.output);
+        EXPECT_EQ(match.matches, row.pairs ? Matches::one : Matches::none) << row.input << " / " << row.output;
+        if (row.pairs) {
+            EXPECT_EQ(match.input, 1u) << row.input;
+        }
+    }
+}
+
 TEST(Pairing, AgreesWithComparingEveryPair) {
     std::mt19937 random(7);
     const std::string letters = "aAbB.._";

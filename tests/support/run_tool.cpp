@@ -11,6 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifndef KESTRANE_VERSION
+#error "KESTRANE_VERSION must be defined by the build"
+#endif
+
 namespace kestrane::testing {
 namespace {
 
@@ -46,6 +50,15 @@ void give(int from, int to) {
     ::_exit(128 + (WIFSTOPPED(status) ? WSTOPSIG(status) : WTERMSIG(status)));
 }
 
+// A text the tool prints, as kept in tests/golden.
+std::string golden_text(const char* name) {
+    Bytes bytes = read_file(std::filesystem::path(KESTRANE_GOLDEN_DIR) / name);
+    std::string text(bytes.begin(), bytes.end());
+    const std::string_view version = "@KESTRANE_VERSION@";
+    if (auto at = text.find(version); at != std::string::npos) text.replace(at, version.size(), KESTRANE_VERSION);
+    return text;
+}
+
 }  // namespace
 
 std::string read_to_end(int descriptor) {
@@ -56,35 +69,8 @@ std::string read_to_end(int descriptor) {
     return text;
 }
 
-#ifndef KESTRANE_VERSION
-#error "KESTRANE_VERSION must be defined by the build"
-#endif
-
-const char* const kBannerText =
-    "\n"
-    " Kestrane   ID3v1 / APEv2 Batch Copy Utility   Version " KESTRANE_VERSION "   6-03-03\n"
-    " Copyright (c) 2026 the Kestrane developers; free software, no warranty.\n"
-    "\n";
-
-const char* const kUsageText =
-    " Usage:   KESTRANE [-options] infile[.ext] outfile[.ext]\n"
-    "             (infile and outfile specs may contain wildcards [?,*] and)\n"
-    "              default to .mp3 if no extension is specified)\n"
-    "\n"
-    " Options: -a  = append tags only (fail if tags found on output)\n"
-    "          -u  = update tags only (fail if tags NOT found on output)\n"
-    "          -n  = dry run: report what would be done, change no file\n"
-    "          -r  = folder trees: pair files by relative path in every subfolder\n"
-    "\n"
-    " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
-    "          to an output file. Or, it can be used to copy the tag from a single\n"
-    "          input file to many output files. Finally, it can copy tags from\n"
-    "          many files to many other files that have the same name (but may\n"
-    "          have different extensions). The default operation is to update an\n"
-    "          existing tag if it is present, otherwise the new one is appended.\n"
-    "\n"
-    " License: Kestrane is released under the MIT License: use, copy, modify and\n"
-    "          share it freely, keeping the copyright notice; see LICENSE.\n";
+const std::string kBannerText = golden_text("banner.txt");
+const std::string kUsageText = golden_text("usage.txt");
 
 void write_every_outcome_samples(const ScratchFolder& folder) {
     write_file(folder / "update.ape", kAudio + kApeTag);

@@ -75,9 +75,9 @@ std::map<std::string, std::filesystem::file_time_type> modification_times(const 
 // "would append tag from" for the lines that say a tag was placed.
 std::string as_dry_run(std::string report);
 
-// The banner every run prints first.
-extern const char* const kBannerText;
-// The usage text printed after a bad command line.
-extern const char* const kUsageText;
+// The banner every run prints first, and the usage text printed after a bad
+// command line.
+extern const std::string kBannerText;
+extern const std::string kUsageText;
 
 }  // namespace kestrane::testing

@@ -1,0 +1,137 @@
+// The POSIX tool end to end where it differs from the Windows one: listing
+// in byte order, symbolic links and FIFOs, names that differ only in case,
+// write permission bits, a memory limit; and the platform profile the shared
+// cases (end_to_end_test.cpp) run with.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/end_to_end_case.h"
+#include "support/run_tool.h"
+#include "support/sample_files.h"
+
+namespace kestrane {
+namespace fs = std::filesystem;
+
+namespace testing {
+
+const PlatformProfile kPlatform = {
+    .line_end = "\n",
+    .separators = "/",
+    .option = '-',
+    .absolute = [](const fs::path& folder) { return folder.string(); },
+    .write_protect =
+        [](const ScratchFolder& folder, const std::vector<std::string>& names) {
+            for (const std::string& name : names) {
+                fs::permissions(folder / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+            }
+        },
+    .another_name = [](const fs::path& file, const fs::path& name) { fs::create_symlink(file.filename(), name); },
+    .hold =
+        [](const fs::path& file) {
+            int descriptor = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            return ::flock(descriptor, LOCK_EX) == 0 ? descriptor : -1;
+        },
+};
+
+}  // namespace testing
+
+namespace {
+
+using namespace kestrane::testing;
+
+const std::size_t kMaxItemBytes = 0x10000000 - 1 - 32;  // the largest tag the tool accepts
+
+// In byte order; a name is bytes, UTF-8 or not. A symbolic link to a regular
+// file counts (here it is the input itself), a dangling one does not, and no
+// short alias lists "x.mp3x" as "*.mp3".
+TEST(Listing, InByteOrderThroughSymbolicLinksToFiles) {
+    const std::string appended = "appended tag from in.ape\n", refused = "can't open output file, may be write protected!\n";
+    check({.files = {{"in.ape", kAudio + kId3Tag}, {"a b.mp3", kAudio}, {"Song [Live].mp3", kAudio},
+                     {"caf\xc3\xa9.mp3", kAudio}, {"x.mp3x", kAudio}},
+           .runs = {{{"in.ape", "*.mp3"},
+                     entry("Song [Live].mp3", appended) + entry("a b.mp3", appended) + entry("caf\xc3\xa9.mp3", appended) +
+                         entry("link.mp3", refused),
+                     {{"Song [Live].mp3", kAudio + kId3Tag}, {"a b.mp3", kAudio + kId3Tag},
+                      {"caf\xc3\xa9.mp3", kAudio + kId3Tag}}},
+                    {{"in.ape", "link.mp3"}, entry("link.mp3", refused)}},
+           .prepare =
+               [](const ScratchFolder& folder) {
+                   fs::create_symlink("in.ape", folder / "link.mp3");
+                   fs::create_symlink("nowhere", folder / "dangling.mp3");
+               }});
+}
+
+// Names differing only in case can coexist here: a plain name means the
+// entry of exactly that name, and a file of another case only when there is
+// no such entry. An entry of that name that is no regular file (a dangling
+// link, a folder, a FIFO) is not found; its case variants are never taken.
+TEST(Listing, APlainNameIsTheFileOfExactlyThatNameWhenThereIsOne) {
+    Files files = {{"in.ape", kAudio + kApeTag}, {"IN.APE", kAudio + kId3Tag}, {"d.mp3/", {}}};
+    for (const char* name : {"a.mp3", "A.MP3", "B.MP3", "C.MP3", "D.MP3", "E.MP3", "F.APE"}) files[name] = kAudio;
+    check({.files = files,
+           .runs = {{{"in.ape", "a.mp3"}, entry("a.mp3", "appended tag from in.ape\n"), {{"a.mp3", kAudio + kApeTag}}},
+                    {{"IN.APE", "b.mp3"}, entry("B.MP3", "appended tag from IN.APE\n"), {{"B.MP3", kAudio + kId3Tag}}},
+                    {{"in.ape", "c.mp3"}, "file c.mp3 not found!\n"},
+                    {{"in.ape", "d.mp3"}, "file d.mp3 not found!\n"},
+                    {{"in.ape", "e.mp3"}, "file e.mp3 not found!\n"},
+                    {{"f.ape", "a.mp3"}, "file f.ape not found!\n"}},
+           .prepare =
+               [](const ScratchFolder& folder) {
+                   fs::create_symlink("nowhere", folder / "c.mp3");
+                   ASSERT_EQ(::mkfifo((folder / "e.mp3").c_str(), 0644), 0);
+                   fs::create_symlink("nowhere", folder / "f.ape");
+               }});
+}
+
+// Any one write bit is enough: root writes a file only its group may write.
+TEST(Copy, RootWritesAFileOnlyItsGroupMayWrite) {
+    const bool root = ::geteuid() == 0;
+    check({.files = {{"in.ape", kAudio + kApeTag}, {"group.mp3", kAudio}},
+           .runs = {{{"in.ape", "group.mp3"},
+                     entry("group.mp3", root ? "appended tag from in.ape\n"
+                                             : "can't open output file, may be write protected!\n"),
+                     root ? Files{{"group.mp3", kAudio + kApeTag}} : Files{}}},
+           .prepare =
+               [](const ScratchFolder& folder) {
+                   fs::permissions(folder / "group.mp3", fs::perms::owner_read | fs::perms::group_read |
+                                                             fs::perms::group_write | fs::perms::others_read);
+               }});
+}
+
+// Running out of memory ends the run with a message, not a crash. The
+// memory limit is set just above what a run with a small tag needs, so
+// loading a tag of almost 256 MiB (zeros, sparse on disk) cannot fit.
+TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve far more address space than any limit set here";
+#else
+    ScratchFolder folder;
+    write_file(folder / "small.ape", kAudio + kApeTag);
+    write_file(folder / "big.ape", kAudio + zero_filled_ape_tag(kMaxItemBytes));
+    write_file(folder / "out.mp3", kAudio);
+    const std::uint64_t step = 256 * 1024;
+    std::uint64_t limit = 0;
+    for (std::uint64_t candidate = 2 * 1024 * 1024; candidate < 256 * 1024 * 1024; candidate += step) {
+        ToolRun run = run_tool(folder.path, {"small.ape", "out.mp3"}, {.address_space_limit = candidate});
+        if (run.output.find("appended tag from small.ape") != std::string::npos) {
+            limit = candidate;
+            break;
+        }
+    }
+    ASSERT_NE(limit, 0u) << "no memory limit let a small run finish";
+    write_file(folder / "out.mp3", kAudio);
+    ToolRun run = run_tool(folder.path, {"big.ape", "out.mp3"}, {.address_space_limit = limit});
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output, kBannerText + entry("out.mp3", "out of memory!\n"));
+    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+#endif
+}
+
+}  // namespace
+}  // namespace kestrane

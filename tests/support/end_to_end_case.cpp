@@ -1,0 +1,68 @@
+#include "support/end_to_end_case.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/run_tool.h"
+
+namespace kestrane::testing {
+namespace {
+
+// The text with each '/' made the separator and each '@' the folder's path.
+std::string typed(std::string text, char separator, const std::string& folder) {
+    std::replace(text.begin(), text.end(), '/', separator);
+    for (std::size_t at = 0; (at = text.find('@', at)) != std::string::npos; at += folder.size()) {
+        text.replace(at, 1, folder);
+    }
+    return text;
+}
+
+// The names of the files whose bytes are not as expected, or that only one
+// side holds: a failure names them instead of printing every byte.
+std::vector<std::string> differing(const Files& found, const Files& expected) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : found) {
+        if (!expected.contains(name) || expected.at(name) != bytes) names.push_back(name);
+    }
+    for (const auto& [name, bytes] : expected) {
+        if (!found.contains(name)) names.push_back(name);
+    }
+    return names;
+}
+
+}  // namespace
+
+std::string option(std::string_view letters) { return kPlatform.option + std::string(letters); }
+
+std::string reported(std::string_view text) {
+    std::string lines;
+    for (char c : text) lines += c == '\n' ? std::string(kPlatform.line_end) : std::string(1, c);
+    return lines;
+}
+
+void check(const Case& c, char separator) {
+    ScratchFolder folder;
+    for (const auto& [name, bytes] : c.files) {
+        std::filesystem::create_directories((folder / name).parent_path());
+        if (!name.ends_with('/')) write_file(folder / name, bytes);
+    }
+    if (c.prepare) c.prepare(folder);
+    Files expected = snapshot(folder.path);
+    const std::string absolute = kPlatform.absolute(folder.path);
+    for (const Run& run : c.runs) {
+        std::vector<std::string> arguments;
+        std::string command = "kestrane";
+        for (const std::string& argument : run.arguments) {
+            bool is_option = argument.starts_with('-') || argument.starts_with(kPlatform.option);
+            arguments.push_back(is_option ? argument : typed(argument, separator, absolute));
+            command += " " + arguments.back();
+        }
+        SCOPED_TRACE(command);
+        EXPECT_EQ(run_in(folder, arguments).output, reported(kBannerText + typed(run.report, separator, absolute)));
+        for (const auto& [name, bytes] : run.changed) expected[name] = bytes;
+        EXPECT_EQ(differing(snapshot(folder.path), expected), std::vector<std::string>{});
+    }
+}
+
+}  // namespace kestrane::testing
