@@ -31,6 +31,7 @@ const PlatformProfile kPlatform = {
                 fs::permissions(folder / name, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
             }
         },
+    .hide = [](const ScratchFolder&, const std::string& name) { ASSERT_TRUE(fs::path(name).filename().string().starts_with('.')) << name; },
     .another_name = [](const fs::path& file, const fs::path& name) { fs::create_symlink(file.filename(), name); },
     .hold =
         [](const fs::path& file) {
@@ -131,6 +132,42 @@ TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
     EXPECT_EQ(run.output, kBannerText + entry("out.mp3", "out of memory!\n"));
     EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
 #endif
+}
+
+// Over a tree, a link to a folder is not followed (the walk would meet its
+// folder twice, or for ever), and a folder that can't be read is reported
+// once where its outputs would stand, on either side. Root reads every
+// folder, so as root the tool runs as another user.
+TEST(FolderTrees, LinksToFoldersAreSkippedAndUnreadableFoldersReported) {
+    ScratchFolder folder;
+    for (const char* name : {"lossless/a/1.ape", "lossless/locked/3.ape", "lossless/shut/4.ape"}) {
+        fs::create_directories((folder / name).parent_path());
+        write_file(folder / name, kAudio + kApeTag);
+    }
+    for (const char* name : {"lossy/a/1.mp3", "lossy/locked/3.mp3", "lossy/shut/4.mp3", "lossy/z/5.mp3"}) {
+        fs::create_directories((folder / name).parent_path());
+        write_file(folder / name, kAudio);
+    }
+    fs::create_directory_symlink("a", folder / "lossy/link");
+    fs::create_directory_symlink("..", folder / "lossy/z/loop");
+    RunOptions as_another_user;
+    if (::geteuid() == 0) {
+        as_another_user.user = 65534;  // nobody
+        for (const auto& item : fs::recursive_directory_iterator(folder.path)) {
+            ASSERT_EQ(::lchown(item.path().c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(::chown(folder.path.c_str(), 65534, 65534), 0);
+    }
+    fs::permissions(folder / "lossless/locked", fs::perms::none);
+    fs::permissions(folder / "lossy/shut", fs::perms::none);
+    ToolRun run = run_tool(folder.path, {"-r", "lossless/*.ape", "lossy/*.mp3"}, as_another_user);
+    EXPECT_EQ(run.output, kBannerText + entry("lossy/a/1.mp3", "appended tag from lossless/a/1.ape\n") +
+                              "\ncan't read folder lossless/locked!\n" + "\ncan't read folder lossy/shut!\n" +
+                              entry("lossy/z/5.mp3", "no matching input file!\n"));
+    fs::permissions(folder / "lossless/locked", fs::perms::owner_all);
+    fs::permissions(folder / "lossy/shut", fs::perms::owner_all);
+    EXPECT_EQ(read_file(folder / "lossy/locked/3.mp3"), kAudio);
+    EXPECT_EQ(read_file(folder / "lossy/shut/4.mp3"), kAudio);
 }
 
 }  // namespace

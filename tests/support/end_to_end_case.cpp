@@ -35,6 +35,8 @@ std::vector<std::string> differing(const Files& found, const Files& expected) {
 
 std::string option(std::string_view letters) { return kPlatform.option + std::string(letters); }
 
+std::string with_separators(std::string_view text) { return typed(std::string(text), kPlatform.separators.front(), {}); }
+
 std::string reported(std::string_view text) {
     std::string lines;
     for (char c : text) lines += c == '\n' ? std::string(kPlatform.line_end) : std::string(1, c);

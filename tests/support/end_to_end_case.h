@@ -29,6 +29,9 @@ struct PlatformProfile {
     // Write protects the folder's named files: no write permission on POSIX,
     // the read-only attribute on Windows.
     void (*write_protect)(const ScratchFolder& folder, const std::vector<std::string>& names);
+    // Hides the folder's named file or folder: its name begins with a dot on
+    // POSIX already; Windows sets the hidden attribute.
+    void (*hide)(const ScratchFolder& folder, const std::string& name);
     // Gives the file another name: a symbolic link on POSIX, a hard link on Windows.
     void (*another_name)(const std::filesystem::path& file, const std::filesystem::path& name);
     // Holds the file as another program working on it would, until the
@@ -39,6 +42,8 @@ extern const PlatformProfile kPlatform;
 
 // An option group as the platform's users type it: "-a" on POSIX, "/a" on Windows.
 std::string option(std::string_view letters);
+// The text with each '/' made the platform's own separator.
+std::string with_separators(std::string_view text);
 // The text as the tool's standard output carries it.
 std::string reported(std::string_view text);
 

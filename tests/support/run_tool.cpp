@@ -85,19 +85,21 @@ void write_every_outcome_samples(const ScratchFolder& folder) {
     write_file(folder / "twice.mp3", kAudio);
     write_file(folder / "protected.ape", kAudio + kApeTag);
     write_file(folder / "protected.mp3", kAudio);
+    write_file(folder / "insync.ape", kAudio + kApeTag);
+    write_file(folder / "insync.mp3", kAudio + kApeTag);
 }
 
 void age_files(const ScratchFolder& folder) {
     auto long_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
-    for (const auto& item : std::filesystem::directory_iterator(folder.path)) {
-        std::filesystem::last_write_time(item.path(), long_ago);
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder.path)) {
+        if (!item.is_symlink()) std::filesystem::last_write_time(item.path(), long_ago);
     }
 }
 
 std::map<std::string, std::filesystem::file_time_type> modification_times(const ScratchFolder& folder) {
     std::map<std::string, std::filesystem::file_time_type> times;
-    for (const auto& item : std::filesystem::directory_iterator(folder.path)) {
-        times[item.path().filename().string()] = item.last_write_time();
+    for (const auto& item : std::filesystem::recursive_directory_iterator(folder.path)) {
+        times[std::filesystem::relative(item.path(), folder.path).string()] = item.last_write_time();
     }
     return times;
 }
@@ -159,6 +161,7 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
             rlimit limit{options.address_space_limit, options.address_space_limit};
             ::setrlimit(RLIMIT_AS, &limit);
         }
+        if (options.user >= 0 && (::setgid(options.user) != 0 || ::setuid(options.user) != 0)) ::_exit(125);
         if (options.open_files_limit != 0) {
             for (int fd = STDERR_FILENO + 1; fd < 1024; ++fd) ::close(fd);  // the tool gets only its own three
             rlimit limit{options.open_files_limit, options.open_files_limit};

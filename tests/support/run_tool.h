@@ -27,6 +27,7 @@ struct RunOptions {
     std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
     std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
     std::uint64_t open_files_limit = 0;     // RLIMIT_NOFILE for the run, when not 0
+    int user = -1;                          // the user (and group) id to run as, when not -1 (takes root)
     // Standard input and output: a descriptor, handed over (closed here once
     // the tool has it), or kClosed; by default /dev/null and the captured
     // ToolRun::output.
@@ -62,12 +63,13 @@ std::string entry(const std::string& output_path, const std::string& outcome);
 
 // Files for which a many-to-many run ('*.ape' '*.mp3') meets every outcome
 // that needs no special file: update.mp3 is updated, append.mp3 appended,
-// bare.ape has no tag, alone.mp3 has no input, twice.mp3 two, and
-// protected.mp3 is there to be write protected by the caller.
+// insync.mp3 already holds its input's tag, bare.ape has no tag, alone.mp3
+// has no input, twice.mp3 two, and protected.mp3 is there to be write
+// protected by the caller.
 void write_every_outcome_samples(const ScratchFolder& folder);
 
-// Sets every file in the folder a modification time long past, so that a
-// write shows in it.
+// Sets every file and folder in the folder, and below it, a modification
+// time long past, so that a write shows in it.
 void age_files(const ScratchFolder& folder);
 std::map<std::string, std::filesystem::file_time_type> modification_times(const ScratchFolder& folder);
 

@@ -80,6 +80,7 @@ const PlatformProfile kPlatform = {
             for (const std::string& name : names) changes.emplace_back("r", name);
             set_attributes(folder, changes);
         },
+    .hide = [](const ScratchFolder& folder, const std::string& name) { set_attributes(folder, {{"h", name}}); },
     .another_name = [](const fs::path& file, const fs::path& name) { fs::create_hard_link(file, name); },
     .hold = nullptr,
 };
@@ -216,6 +217,23 @@ TEST(Names, PathsBeyondTheOldLengthLimit) {
                      entry("@/" + deep + "/a.mp3", "updated tag from @/" + deep + "/c.tag\n") +
                          entry("@/" + deep + "/b.mp3", "updated tag from @/" + deep + "/c.tag\n"),
                      {{deep + "/a.mp3", kAudio + kId3Tag}, {deep + "/b.mp3", kAudio + kId3Tag}}}}});
+}
+
+// Folder trees whose folders are named in other scripts, or lie deeper
+// than 260 characters: every path is built and opened whole (redirected,
+// the report shows each character the code page lacks as '?').
+TEST(Names, FolderTreesInAnyScriptAndBeyondTheOldLengthLimit) {
+    std::string deep;
+    for (char disc = '1'; disc <= '4'; ++disc) {
+        deep += (deep.empty() ? "" : "/") + std::string("Disc ") + disc +
+                " of the Complete Studio Recordings (Remastered 2024) [Deluxe]";
+    }
+    check({.files = {{"lossless/Музыка/東京/1.ape", kAudio + kApeTag}, {"lossy/Музыка/東京/1.mp3", kAudio},
+                     {"lossless/" + deep + "/2.ape", kAudio + kId3Tag}, {"lossy/" + deep + "/2.mp3", kAudio}},
+           .runs = {{{"-r", "lossless/*.ape", "lossy/*.mp3"},
+                     entry("lossy/" + deep + "/2.mp3", "appended tag from lossless/" + deep + "/2.ape\n") +
+                         entry("lossy/?????\?/?\?/1.mp3", "appended tag from lossless/?????\?/?\?/1.ape\n"),
+                     {{"lossy/Музыка/東京/1.mp3", kAudio + kApeTag}, {"lossy/" + deep + "/2.mp3", kAudio + kId3Tag}}}}});
 }
 
 // Names ending in a dot or a space (made on other systems) beside hidden
