@@ -18,11 +18,6 @@
 
 namespace kestrane {
 
-// Most pairs in flight at once unless KESTRANE_JOBS says otherwise. On a
-// share each file operation waits for a network round trip, and K pairs at
-// once take about 1/K of the time up to about 16 to 32.
-inline constexpr std::size_t kDefaultJobs = 16;
-inline constexpr std::size_t kMostJobs = 64;
 // How far past the pair being reported the workers may go, in entries:
 // this bounds their bookkeeping however long the plan.
 inline constexpr std::size_t kWorkWindow = 256;
