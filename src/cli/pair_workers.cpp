@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "tags/tag_io.h"
 
 namespace kestrane {
 namespace {
@@ -35,7 +36,7 @@ struct Slot {
 // A file whose identity can't be learned (it is missing, say) is known by
 // its path: a pair that names it again waits all the same.
 platform::FileIdentity key_of(const std::string& path) {
-    if (std::optional<platform::FileIdentity> identity = platform::identify_file(path)) return *identity;
+    if (std::optional<platform::FileIdentity> identity = platform::identify_file(path, kTailReadSize)) return *identity;
     return {~std::uint64_t{0}, std::hash<std::string>{}(path)};
 }
 

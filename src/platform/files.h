@@ -50,9 +50,12 @@ bool set_file_length(const OpenFile& file, std::uint64_t length);
 void close_file(OpenFile& file);
 
 // Which file the path names now, symbolic links followed, asked without
-// opening the file for reading or writing or taking it from anyone; none
-// when that can't be told (the file is missing, say). Safe on any thread.
-std::optional<FileIdentity> identify_file(const std::string& path);
+// taking the file from anyone; none when that can't be told (the file is
+// missing, say). Given warm_end, a file on a local disk whose end is not
+// in the system's cache has its last warm_end bytes read into it in the
+// background, for a read that comes soon (on a network share that would
+// cost more round trips than it saves). Safe on any thread.
+std::optional<FileIdentity> identify_file(const std::string& path, std::size_t warm_end = 0);
 
 // How many more files the process could open now, counted up to `enough`
 // (`enough` where nothing but memory limits it).

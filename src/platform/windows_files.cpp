@@ -122,7 +122,9 @@ void close_file(OpenFile& file) {
 
 // A handle with no access to the file's data, sharing everything: it takes
 // the file from no one, whoever holds it, and tells its volume and index.
-std::optional<FileIdentity> identify_file(const std::string& path) {
+// Windows has no call that only asks for a file's bytes to be cached: the
+// end is not warmed.
+std::optional<FileIdentity> identify_file(const std::string& path, std::size_t) {
     std::wstring system_path = system_path_of_listed_file(path);
     ::AcquireSRWLockShared(&identity_handles);
     HANDLE handle = ::CreateFileW(system_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
