@@ -23,6 +23,19 @@ constexpr mode_t kAnyWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 
 int descriptor(const OpenFile& file) { return static_cast<int>(file.handle); }
 
+// Moves all size bytes with step(bytes done so far), which reads or writes
+// some of the rest; false on a failure or a transfer of nothing.
+template <typename Step>
+bool transfer_all(std::size_t size, Step step) {
+    for (std::size_t done = 0; done < size;) {
+        ssize_t moved = step(done);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved <= 0) return false;
+        done += static_cast<std::size_t>(moved);
+    }
+    return true;
+}
+
 // Opens without ever blocking (O_NONBLOCK keeps a FIFO from waiting for a
 // peer; it has no effect on regular files), then takes the lock and checks
 // that what was opened is a regular file. The lock is what makes the same
@@ -84,27 +97,15 @@ bool open_output_file(const std::string& path, OpenFile& file) {
 }
 
 bool read_at(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        ssize_t got = ::pread(descriptor(file), buffer.data() + done, buffer.size() - done,
-                              static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return transfer_all(buffer.size(), [&](std::size_t done) {
+        return ::pread(descriptor(file), buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+    });
 }
 
 bool write_at(const OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t put = ::pwrite(descriptor(file), bytes.data() + done, bytes.size() - done,
-                               static_cast<off_t>(offset + done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
-        done += static_cast<std::size_t>(put);
-    }
-    return true;
+    return transfer_all(bytes.size(), [&](std::size_t done) {
+        return ::pwrite(descriptor(file), bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    });
 }
 
 bool set_file_length(const OpenFile& file, std::uint64_t length) {

@@ -22,6 +22,20 @@ FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& information) {
     return {information.dwVolumeSerialNumber, std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
 }
 
+// Moves all size bytes, at most kMaxTransfer at a time, with step(bytes done
+// so far, bytes wanted, bytes moved); false on a failure or a transfer of
+// nothing.
+template <typename Step>
+bool transfer_all(std::size_t size, Step step) {
+    for (std::size_t done = 0; done < size;) {
+        DWORD wanted = static_cast<DWORD>(std::min(size - done, kMaxTransfer));
+        DWORD moved = 0;
+        if (!step(done, wanted, moved) || moved == 0) return false;
+        done += moved;
+    }
+    return true;
+}
+
 HANDLE native(const OpenFile& file) { return reinterpret_cast<HANDLE>(file.handle); }
 
 bool seek_to(HANDLE handle, std::uint64_t offset) {
@@ -88,27 +102,15 @@ bool open_output_file(const std::string& path, OpenFile& file) {
 }
 
 bool read_at(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {
-    if (!seek_to(native(file), offset)) return false;
-    std::size_t done = 0;
-    while (done < buffer.size()) {
-        DWORD wanted = static_cast<DWORD>(std::min(buffer.size() - done, kMaxTransfer));
-        DWORD got = 0;
-        if (!::ReadFile(native(file), buffer.data() + done, wanted, &got, nullptr) || got == 0) return false;
-        done += got;
-    }
-    return true;
+    return seek_to(native(file), offset) && transfer_all(buffer.size(), [&](std::size_t done, DWORD wanted, DWORD& got) {
+               return ::ReadFile(native(file), buffer.data() + done, wanted, &got, nullptr) != 0;
+           });
 }
 
 bool write_at(const OpenFile& file, std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-    if (!seek_to(native(file), offset)) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD wanted = static_cast<DWORD>(std::min(bytes.size() - done, kMaxTransfer));
-        DWORD put = 0;
-        if (!::WriteFile(native(file), bytes.data() + done, wanted, &put, nullptr) || put == 0) return false;
-        done += put;
-    }
-    return true;
+    return seek_to(native(file), offset) && transfer_all(bytes.size(), [&](std::size_t done, DWORD wanted, DWORD& put) {
+               return ::WriteFile(native(file), bytes.data() + done, wanted, &put, nullptr) != 0;
+           });
 }
 
 bool set_file_length(const OpenFile& file, std::uint64_t length) {
