@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/carry_out.h"
 #include "cli/command_line.h"
 #include "cli/messages.h"
 #include "cli/name_rules.h"
 #include "cli/plan.h"
-#include "cli/carry_out.h"
 #include "cli/report.h"
 #include "platform/console.h"
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrane {
@@ -36,6 +37,13 @@ struct Specifications {
     std::string input;
     std::string output;
 };
+
+// Plans the outputs listed in one folder, in listing order: each takes the
+// input of its base name among input_names (or, with lone_input_serves_all,
+// a single input whatever its name). The names are used up.
+void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
+                  const std::vector<std::string>& input_names, std::string_view input_folder,
+                  bool lone_input_serves_all, std::vector<PlanEntry>& entries);
 
 // One folder: every output the output specification lists, with the input
 // of its base name (or the lone input, whatever its name).

@@ -5,6 +5,24 @@
 
 namespace kestrane {
 
+void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
+                  const std::vector<std::string>& input_names, std::string_view input_folder,
+                  bool lone_input_serves_all, std::vector<PlanEntry>& entries) {
+    InputIndex index = index_inputs(input_names, lone_input_serves_all);
+    entries.reserve(entries.size() + output_names.size());
+    for (std::string& name : output_names) {
+        PlanEntry& entry = entries.emplace_back();
+        entry.path.assign(output_folder).append(name);
+        std::string().swap(name);  // done with the listed name
+        InputMatch match = find_input(index, entry.path);
+        if (match.matches == Matches::one) {
+            entry.input_path.assign(input_folder).append(input_names[match.input]);
+        } else {
+            entry.step = match.matches == Matches::none ? Step::no_matching_input : Step::multiple_matching_inputs;
+        }
+    }
+}
+
 // Both lists are made before the plan; a folder both specifications name
 // is read once.
 Plan plan_folder_run(const Specifications& specifications) {
@@ -26,19 +44,7 @@ Plan plan_folder_run(const Specifications& specifications) {
         plan.unmatched = inputs.first.empty() ? Unmatched::inputs : Unmatched::outputs;
         return plan;
     }
-    InputIndex index = index_inputs(inputs.first);
-    plan.entries.reserve(outputs.first.size());
-    for (std::string& name : outputs.first) {
-        PlanEntry& entry = plan.entries.emplace_back();
-        entry.path.assign(output_folder).append(name);
-        std::string().swap(name);  // done with the listed name
-        InputMatch match = find_input(index, entry.path);
-        if (match.matches == Matches::one) {
-            entry.input_path.assign(input_folder).append(inputs.first[match.input]);
-        } else {
-            entry.step = match.matches == Matches::none ? Step::no_matching_input : Step::multiple_matching_inputs;
-        }
-    }
+    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, true, plan.entries);
     return plan;
 }
 

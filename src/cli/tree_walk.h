@@ -1,0 +1,76 @@
+// Walking a folder tree for a plan: the two trees, what one folder of the
+// output tree gives, and the walk so far, shared by the walk one folder at a
+// time (plan_tree.cpp) and the listers that list several at once
+// (tree_listers.cpp).
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cli/plan.h"
+#include "platform/files.h"
+
+namespace kestrane::tree {
+
+// A specification split into the root of its tree, as typed, and the
+// pattern its last component matches in every folder of it.
+struct Root {
+    std::string_view folder;
+    std::string_view pattern;
+};
+
+// Where the outputs of the tree take their input from.
+struct InputSide {
+    Root root;
+    bool same_root = false;   // both trees are one: one listing gives both
+    bool lone_input = false;  // no wildcards: one file serves every output
+    std::vector<std::string> lone_input_names;  // what that name listed
+};
+
+struct Trees {
+    Root outputs;
+    InputSide inputs;
+};
+
+// What the walk has found so far.
+struct Found {
+    bool inputs = false;
+    bool outputs = false;
+};
+
+// What one folder of the output tree gives the plan.
+struct FolderPlan {
+    std::vector<PlanEntry> entries;  // its outputs, or the folder that could not be read
+    std::vector<std::string> subfolders;
+    platform::FileIdentity identity;  // all zero when not known
+    Found found;
+};
+
+// Lists one folder of the output tree (and the input tree's folder at the
+// same relative path, which ends with a separator unless it is the root)
+// and plans its outputs. A folder that `seen` says is met elsewhere gives
+// nothing.
+FolderPlan plan_folder(const Trees& trees, const std::string& relative,
+                       const std::function<bool(const platform::FileIdentity&)>& seen);
+
+// The walk so far, in walk order: the entries planned, what was found, the
+// folders met, and the folders still to walk (the next one last).
+struct Walk {
+    Plan plan;
+    Found found;
+    std::set<platform::FileIdentity> visited;
+    std::vector<std::string> pending{std::string()};
+
+    // Takes a folder's plan in walk order: its entries, then its subfolders next.
+    void take(FolderPlan& folder, const std::string& relative);
+};
+
+// Walks every pending folder's subtree with up to `jobs` folders listed at
+// once, and takes their plans in walk order.
+void walk_with_listers(const Trees& trees, std::size_t jobs, Walk& walk);
+
+}  // namespace kestrane::tree
