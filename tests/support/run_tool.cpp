@@ -113,9 +113,9 @@ std::string as_dry_run(std::string report) {
     return report;
 }
 
-ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments, int status) {
     ToolRun run = run_tool(folder.path, arguments);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, status);
     EXPECT_EQ(run.errors, "");
     return run;
 }

@@ -50,9 +50,9 @@ std::string tool_path();
 ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                  const RunOptions& options = {});
 
-// Runs the tool and expects it to end normally with status 0 and nothing
-// on standard error.
-ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments);
+// Runs the tool and expects it to end normally with the exit status and
+// nothing on standard error.
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments, int status);
 
 // Everything read from the descriptor until its end.
 std::string read_to_end(int descriptor);
