@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "support/end_to_end_case.h"
 #include "support/run_tool.h"
@@ -320,6 +321,82 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
         EXPECT_EQ(dry_run.output, as_dry_run(real_run.output)) << dry_arguments[0];
         EXPECT_EQ(snapshot(dry.path), bytes_before) << dry_arguments[0];
         EXPECT_EQ(modification_times(dry), times_before) << dry_arguments[0];
+    }
+}
+
+// --json makes the report JSON Lines and leaves the run as it is: in every
+// mode, and with writes that fail (two big tags at a file-size limit), the
+// objects are the text report's entries in order (each output's path, its
+// line as "message", the input of its base name or null where none was
+// chosen, the outcome's word), and the summary carries the run's status;
+// between them the runs meet every outcome. Lines that stand for no output,
+// and a bad command line, give message objects and no usage text.
+TEST(JsonLines, EveryOutputIsAnObjectAndTheSummaryComesLast) {
+    const Bytes big_tag = ape_tag({.item_bytes = 100000, .fill = 'b'});
+    const RunOptions failing_writes{.file_size_limit = 50000};
+    const std::pair<std::vector<std::string>, RunOptions> modes[] = {
+        {{}, {}}, {{option("a")}, {}}, {{option("u")}, {}}, {{option("n")}, {}}, {{}, failing_writes}};
+    std::set<std::string> outcomes;
+    for (const auto& [mode, options] : modes) {
+        ScratchFolder text, json;
+        std::vector<int> held;
+        for (const ScratchFolder* folder : {&text, &json}) {
+            make_every_outcome(*folder);
+            write_file(*folder / "bigupdate.ape", kAudio + big_tag);
+            write_file(*folder / "bigupdate.mp3", kAudio + kOldId3);
+            write_file(*folder / "bigappend.ape", kAudio + big_tag);
+            write_file(*folder / "bigappend.mp3", kAudio);
+            for (const char* name : {"heldin.ape", "heldout.mp3"}) {
+                if (kPlatform.hold) held.push_back(kPlatform.hold(*folder / name));
+            }
+        }
+        std::vector<std::string> arguments = mode;
+        arguments.insert(arguments.end(), {"*.ape", "*.mp3"});
+        ToolRun text_run = run_tool(text.path, arguments, options);
+        arguments.insert(arguments.begin(), "--json");
+        ToolRun json_run = run_tool(json.path, arguments, options);
+        for (int descriptor : held) ::close(descriptor);
+        SCOPED_TRACE(arguments[1]);
+
+        std::vector<JsonRecord> records = json_records(json_run.output);
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.back(), (JsonRecord{"summary", "1", mode == std::vector{option("n")} ? "true" : "false"}));
+        EXPECT_EQ(json_run.exit_status, 1);  // alone.mp3 has no input
+        EXPECT_EQ(text_run.exit_status, 1);
+        std::string entries;
+        for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+            const JsonRecord& r = records[i];
+            ASSERT_EQ(r.size(), 5u);
+            EXPECT_EQ(r[0], "output");
+            bool unpaired = r[3] == "no_matching_input" || r[3] == "multiple_matching_inputs";
+            EXPECT_EQ(r[2], unpaired ? "" : r[1].substr(0, r[1].find('.')) + ".ape") << r[1];
+            entries += entry(r[1], r[4] + "\n");
+            outcomes.insert(r[3]);
+        }
+        EXPECT_EQ(reported(kBannerText + entries), text_run.output);
+        EXPECT_EQ(snapshot(json.path), snapshot(text.path));
+    }
+    std::set<std::string> every = {"updated", "appended", "up_to_date", "would_update", "would_append",
+                                   "no_matching_input", "multiple_matching_inputs", "cant_open_input",
+                                   "cant_open_output", "input_has_no_tag", "output_already_tagged",
+                                   "output_has_no_tag", "update_failed", "append_failed"};
+    if (!kPlatform.hold) every.erase("cant_open_input");  // no input can be held from here
+    EXPECT_EQ(outcomes, every);
+
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    const std::pair<std::vector<std::string>, std::vector<JsonRecord>> lines[] = {
+        {{"--json", option("x"), "a", "b", "c"},
+         {{"message", "illegal option: x !"},
+          {"message", "too many file specifications, quote wildcards (e.g. '*.mp3') !"},
+          {"summary", "2", "false"}}},
+        {{"--json", "in.ape"}, {{"summary", "2", "false"}}},
+        {{"*.wav", "--json", "*"}, {{"message", "no input files found!"}, {"summary", "1", "false"}}},
+        {{option("n"), "in.ape", "nope", "--json"}, {{"message", "file nope.mp3 not found!"}, {"summary", "1", "true"}}}};
+    for (const auto& [arguments, records] : lines) {
+        ToolRun run = run_tool(folder.path, arguments);
+        EXPECT_EQ(json_records(run.output), records) << arguments[1];
+        EXPECT_EQ(run.exit_status, std::stoi(records.back()[1])) << arguments[1];
     }
 }
 

@@ -104,6 +104,23 @@ TEST(Copy, RootWritesAFileOnlyItsGroupMayWrite) {
                }});
 }
 
+// In JSON Lines a name that is not UTF-8 comes back from its base64 byte
+// for byte, and one with control characters is a string with them escaped.
+TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
+    const std::string latin1 = "caf\xe9", control = "tab\there\x01";
+    ScratchFolder folder;
+    for (const std::string& name : {latin1, control}) {
+        write_file(folder / (name + ".ape"), kAudio + kApeTag);
+        write_file(folder / (name + ".mp3"), kAudio);
+    }
+    ToolRun run = run_in(folder, {"--json", "*.ape", "*.mp3"}, 0);
+    EXPECT_EQ(json_records(run.output),
+              (std::vector<JsonRecord>{
+                  {"output", latin1 + ".mp3", latin1 + ".ape", "appended", "appended tag from " + latin1 + ".ape"},
+                  {"output", control + ".mp3", control + ".ape", "appended", "appended tag from " + control + ".ape"},
+                  {"summary", "0", "false"}}));
+}
+
 // Running out of memory ends the run with a message, not a crash. The
 // memory limit is set just above what a run with a small tag needs, so
 // loading a tag of almost 256 MiB (zeros, sparse on disk) cannot fit.

@@ -57,6 +57,14 @@ ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& argu
 // Everything read from the descriptor until its end.
 std::string read_to_end(int descriptor);
 
+// A JSON Lines report as python3's JSON parser reads it, once
+// support/json_lines_records.py has checked its form: each object as its
+// fields' texts, in order. An output: "output", output, input ("" for
+// null), outcome, message; a message: "message", message; the summary:
+// "summary", exit status, "true" or "false" (dry run).
+using JsonRecord = std::vector<std::string>;
+std::vector<JsonRecord> json_records(const std::string& report);
+
 // One heading and its outcome line, as the report prints them.
 std::string entry(const std::string& output_path, const std::string& outcome);
 

@@ -198,6 +198,21 @@ TEST(Names, EveryScriptInEveryRole) {
     EXPECT_EQ(snapshot(folder.path), files);
 }
 
+// JSON Lines carry every name in UTF-8, whatever the ANSI code page, with
+// '\n' line ends (json_records() refuses CR); the console shows every name.
+TEST(JsonLines, NamesInAnyScriptAreUtf8) {
+    ScratchFolder folder;
+    write_file(folder / "東京.ape", kAudio + kApeTag);
+    write_file(folder / "Мумий Тролль.mp3", kAudio);
+    EXPECT_EQ(json_records(run_in(folder, {"--json", "東京.ape", "Мумий Тролль"}, 0).output),
+              (std::vector<JsonRecord>{
+                  {"output", "Мумий Тролль.mp3", "東京.ape", "appended", "appended tag from 東京.ape"},
+                  {"summary", "0", "false"}}));
+    std::string shown = console_report(folder, {"--json", "東京.ape", "Мумий Тролль"});  // 80 columns wide
+    EXPECT_NE(shown.find(R"({"type":"output","output":"Мумий Тролль.mp3","input":"東京.ape",)"), std::string::npos)
+        << shown;
+}
+
 // A folder whose path, even from the current folder, is longer than the 260
 // characters of the ANSI calls. (Wine, like Windows, won't start a program
 // in a current folder that long.)
