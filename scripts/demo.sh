@@ -14,7 +14,9 @@ describe() { python3 "$OLDPWD/scripts/make_sample.py" --describe "$@"; }
 echo "== sample folder: $sample"
 echo "== before:"; describe *
 echo "== kestrane -n '*.ape' '*.mp3'   (a dry run: says what it would do, changes nothing)"
-"$tool" -n '*.ape' '*.mp3' | tail -n +5
+# Two of the outputs get no tag (bonus.mp3 has no input, outro.ape has no
+# tag), so each run ends with exit status 1.
+"$tool" -n '*.ape' '*.mp3' | tail -n +5 || echo "== exit status $?"
 echo "== kestrane '*.ape' '*.mp3'"
-"$tool" '*.ape' '*.mp3'
+"$tool" '*.ape' '*.mp3' || echo "== exit status $?"
 echo "== after:"; describe *

@@ -126,7 +126,7 @@ expect "files in the package" "$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $6 
 ./usr/share/doc/kestrane/copyright ./usr/share/lintian/overrides/kestrane ./usr/share/man/man1/kestrane.1.gz "
 
 # The banner shows the version the package carries.
-banner_version=$("$tool" </dev/null | sed -n 's/.*  Version \([^ ]*\)  .*/\1/p')
+banner_version=$("$tool" --help </dev/null | sed -n 's/.*  Version \([^ ]*\)  .*/\1/p')
 expect "banner version vs package version" "$banner_version" "$(field Version)"
 
 # The manual page: mandoc's lint finds nothing to warn about, man finds it

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "support/end_to_end_case.h"
 #include "support/run_tool.h"
@@ -27,41 +28,44 @@ std::string illegal(std::string_view letters) {
     return lines;
 }
 
-// A bad command line, or --help, prints the usage and opens no file.
+// A bad command line (status 2), or --help (status 0), prints the usage and
+// opens no file.
 TEST(CommandLine, WithoutARunnableCommandLineOnlyTheUsageIsPrinted) {
     const std::string usage = kUsageText;
     const std::string too_many = "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n";
+    const bool slash_help = kPlatform.option == '/';  // "/?" asks for help on Windows; "-?" is no option on POSIX
     check({.files = {{"a.ape", kAudio + kId3Tag}, {"b.ape", kAudio + kApeTag}, {"a.mp3", kAudio + kOldApe},
                      {"b.mp3", kAudio}, {"c.mp3", kAudio}},
-           .runs = {{{}, usage},
-                    {{"a.mp3"}, usage},
-                    {{"-a", "-", "a.mp3"}, usage},  // a lone '-' is an empty group, no specification
-                    {{"--help"}, usage},
-                    {{"-x", "a.ape", "a.mp3", "--help"}, usage},  // --help wins wherever it stands
-                    {{"a.ape", "--help", "a.mp3", "extra"}, usage},
-                    {{"--helpx", "a.ape", "a.mp3"}, illegal("-helpx") + usage},  // only the exact word
-                    {{"-x", "a.mp3", "b.mp3"}, illegal("x") + usage},
-                    {{"-a?Z", "a", "b", "-q"}, illegal("?Zq") + usage},
-                    // "/?" asks for help on Windows; "-?" is no option on POSIX
-                    {{option("?")}, (kPlatform.option == '/' ? "" : illegal("?")) + usage},
-                    {{"a.ape", option("?"), "a.mp3"}, (kPlatform.option == '/' ? "" : illegal("?")) + usage},
-                    {{option("?x"), "a.ape", "a.mp3"}, illegal("?x") + usage},
+           .runs = {{{}, usage, 2},
+                    {{"a.mp3"}, usage, 2},
+                    {{"-a", "-", "a.mp3"}, usage, 2},  // a lone '-' is an empty group, no specification
+                    {{"--help"}, usage, 0},
+                    {{"-x", "a.ape", "a.mp3", "--help"}, usage, 0},  // --help wins wherever it stands
+                    {{"a.ape", "--help", "a.mp3", "extra"}, usage, 0},
+                    {{"--json", "--help"}, usage, 0},  // help is text for people, --json or not
+                    {{"--helpx", "a.ape", "a.mp3"}, illegal("-helpx") + usage, 2},  // only the exact word
+                    {{"-x", "a.mp3", "b.mp3"}, illegal("x") + usage, 2},
+                    {{"-a?Z", "a", "b", "-q"}, illegal("?Zq") + usage, 2},
+                    {{option("?")}, (slash_help ? "" : illegal("?")) + usage, slash_help ? 0 : 2},
+                    {{"a.ape", option("?"), "a.mp3"}, (slash_help ? "" : illegal("?")) + usage, slash_help ? 0 : 2},
+                    {{option("?x"), "a.ape", "a.mp3"}, illegal("?x") + usage, 2},
                     // A shell expanded an unquoted wildcard: refused once, in
                     // argument order among the illegal options.
-                    {{"a.mp3", "b.mp3", "c.mp3"}, too_many + usage},
-                    {{"a.mp3", "b.mp3", "c.mp3", "d.mp3"}, too_many + usage},
+                    {{"a.mp3", "b.mp3", "c.mp3"}, too_many + usage, 2},
+                    {{"a.mp3", "b.mp3", "c.mp3", "d.mp3"}, too_many + usage, 2},
                     {{option("x"), "a.ape", "b.ape", "a.mp3", option("y"), "*.wav"},
-                     illegal("x") + too_many + illegal("y") + usage}}});
+                     illegal("x") + too_many + illegal("y") + usage, 2}}});
 }
 
 // "--" ends the options: every later argument is a file specification,
-// "--help" and "-x" too (and "/?" on Windows).
+// "--help", "--json" and "-x" too (and "/?" on Windows).
 TEST(CommandLine, DoubleDashEndsTheOptions) {
     check({.files = {{"-x.ape", kAudio + kApeTag}, {"--help.mp3", kAudio}},
-           .runs = {{{"-u", "--", "-x.ape", "--help"}, entry("--help.mp3", "file --help.mp3 does not have a valid tag!\n")},
-                    {{"--", "-x.ape", "--help"}, entry("--help.mp3", "appended tag from -x.ape\n"),
+           .runs = {{{"-u", "--", "-x.ape", "--help"}, entry("--help.mp3", "file --help.mp3 does not have a valid tag!\n"), 0},
+                    {{"--", "-x.ape", "--help"}, entry("--help.mp3", "appended tag from -x.ape\n"), 0,
                      {{"--help.mp3", kAudio + kApeTag}}},
-                    {{option("u"), "--", "-x.ape", option("?")}, "no output files found!\n"}}});
+                    {{"--", "-x.ape", "--json"}, "file --json.mp3 not found!\n", 1},
+                    {{option("u"), "--", "-x.ape", option("?")}, "no output files found!\n", 1}}});
 }
 
 TEST(CommandLine, VersionPrintsTheVersionAlone) {
@@ -69,7 +73,7 @@ TEST(CommandLine, VersionPrintsTheVersionAlone) {
     write_file(folder / "in.ape", kAudio + kApeTag);
     write_file(folder / "out.mp3", kAudio);
     for (std::vector<std::string> arguments : {std::vector<std::string>{"--version"}, {"in.ape", "out.mp3", "--version"}}) {
-        EXPECT_EQ(run_in(folder, arguments).output, reported("kestrane " KESTRANE_VERSION "\n"));
+        EXPECT_EQ(run_in(folder, arguments, 0).output, reported("kestrane " KESTRANE_VERSION "\n"));
     }
     EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
 }
@@ -80,16 +84,16 @@ TEST(CommandLine, TheLastModeLetterWinsWhereverOptionsStand) {
     const std::string untagged = entry("out.mp3", "file out.mp3 does not have a valid tag!\n");
     check({.files = {{"in.ape", kAudio + kApeTag}, {"bare.ape", kAudio}, {"ape.mp3", kAudio + kOldApe},
                      {"id3.mp3", kAudio + kOldId3}, {"new.mp3", kAudio}, {"out.mp3", kAudio}},
-           .runs = {{{"-a", "-u", "in.ape", "out"}, untagged},
-                    {{"-au", "in.ape", "out"}, untagged},
-                    {{option("U"), "in.ape", "out.mp3"}, untagged},
-                    {{"-a", "in.ape", "ape.mp3"}, entry("ape.mp3", "file ape.mp3 already has valid tag!\n")},
-                    {{option("a"), "in.ape", "id3"}, entry("id3.mp3", "file id3.mp3 already has valid tag!\n")},
-                    {{"bare.ape", "ape.mp3"}, entry("ape.mp3", "file bare.ape does not have valid tag!\n")},
-                    {{"-ua", "in.ape", "-", "out"}, entry("out.mp3", "appended tag from in.ape\n"),
+           .runs = {{{"-a", "-u", "in.ape", "out"}, untagged, 0},  // refusals asked for are no failure
+                    {{"-au", "in.ape", "out"}, untagged, 0},
+                    {{option("U"), "in.ape", "out.mp3"}, untagged, 0},
+                    {{"-a", "in.ape", "ape.mp3"}, entry("ape.mp3", "file ape.mp3 already has valid tag!\n"), 0},
+                    {{option("a"), "in.ape", "id3"}, entry("id3.mp3", "file id3.mp3 already has valid tag!\n"), 0},
+                    {{"bare.ape", "ape.mp3"}, entry("ape.mp3", "file bare.ape does not have valid tag!\n"), 1},
+                    {{"-ua", "in.ape", "-", "out"}, entry("out.mp3", "appended tag from in.ape\n"), 0,
                      {{"out.mp3", kAudio + kApeTag}}},
-                    {{"in.ape", "out", "-a"}, entry("out.mp3", "file out.mp3 already has valid tag!\n")},
-                    {{"in.ape", option("u"), "new.mp3", "-A"}, entry("new.mp3", "appended tag from in.ape\n"),
+                    {{"in.ape", "out", "-a"}, entry("out.mp3", "file out.mp3 already has valid tag!\n"), 0},
+                    {{"in.ape", option("u"), "new.mp3", "-A"}, entry("new.mp3", "appended tag from in.ape\n"), 0,
                      {{"new.mp3", kAudio + kApeTag}}}}});
 }
 
@@ -106,11 +110,11 @@ TEST(Batch, ManyToManyPairsByBaseNameAndReportsEveryOutput) {
         .files = {{"in/a.live.ape", kAudio + kApeTag}, {"in/b.ape", kAudio + kId3Tag}, {"in/c.ape", kAudio},
                   {"in/e.ape", kAudio + kApeTag}, {"out.d/A.mp3", kAudio + kOldId3}, {"out.d/b.mp3", kAudio + kOldApe},
                   {"out.d/c.mp3", kAudio}, {"out.d/d.mp3", kAudio}, {"out.d/e.mp3", kAudio + kOldApe + kOldId3}},
-        .runs = {{{"in/*.ape", "out.d/*"}, report("updated tag"),
+        .runs = {{{"in/*.ape", "out.d/*"}, report("updated tag"), 1,
                   {{"out.d/A.mp3", kAudio + kApeTag},              // APEv2 over ID3v1: the file grows
                    {"out.d/b.mp3", kAudio + kId3Tag},              // ID3v1 over APEv2: cut after the 128 bytes
                    {"out.d/e.mp3", kAudio + kOldApe + kApeTag}}},  // only the trailing ID3v1 tag is replaced
-                 {{"-u", "in/*.ape", "out.d/?.*"}, report("tag already up to date")}}};  // found in place
+                 {{"-u", "in/*.ape", "out.d/?.*"}, report("tag already up to date"), 1}}};  // found in place
     for (char separator : kPlatform.separators) check(many_to_many, separator);
 }
 
@@ -121,30 +125,30 @@ TEST(Batch, OneInputServesEveryOutputWhateverItsName) {
            .runs = {{{"in/song.ape", "out/*.mp3"},
                      entry("out/x.mp3", "appended tag from in/song.ape\n") +
                          entry("out/y.MP3", "updated tag from in/song.ape\n"),
-                     {{"out/x.mp3", kAudio + kApeTag}, {"out/y.MP3", kAudio + kApeTag}}},
+                     0, {{"out/x.mp3", kAudio + kApeTag}, {"out/y.MP3", kAudio + kApeTag}}},
                     {{"@/in/*.ape", "@/out/*"},
                      entry("@/out/x.mp3", "tag already up to date from @/in/song.ape\n") +
-                         entry("@/out/y.MP3", "tag already up to date from @/in/song.ape\n")},
-                    {{"@/in/other.tag", "@/out/x"}, entry("@/out/x.mp3", "updated tag from @/in/other.tag\n"),
+                         entry("@/out/y.MP3", "tag already up to date from @/in/song.ape\n"), 0},
+                    {{"@/in/other.tag", "@/out/x"}, entry("@/out/x.mp3", "updated tag from @/in/other.tag\n"), 0,
                      {{"out/x.mp3", kAudio + kId3Tag}}}}});
 }
 
 TEST(Batch, TwoInputsWithOneBaseNameAreAmbiguous) {
     check({.files = {{"in/a.ape", kAudio + kApeTag}, {"in/a.flac", kAudio + kId3Tag}, {"a.mp3", kAudio}},
-           .runs = {{{"in/a.*", "a.mp3"}, entry("a.mp3", "multiple matching input files!\n")}}});
+           .runs = {{{"in/a.*", "a.mp3"}, entry("a.mp3", "multiple matching input files!\n"), 1}}});
 }
 
 // An empty list ends the run with one line; a plain name shows with the
 // default extension it was given.
 TEST(Batch, NothingFoundIsReportedOnce) {
     check({.files = {{"in.ape", kAudio + kApeTag}, {"out.mp3", kAudio}},
-           .runs = {{{"x.mp3", "*.mp3"}, "file x.mp3 not found!\n"},
-                    {{"nosuch", "*.mp3"}, "file nosuch.mp3 not found!\n"},
-                    {{"*.wav", "*.ogg"}, "no input files found!\n"},
-                    {{"missing/*.ape", "*"}, "no input files found!\n"},
-                    {{"in.ape", "*.ogg"}, "no output files found!\n"},
-                    {{"in.ape", "nope"}, "file nope.mp3 not found!\n"},
-                    {{"in.ape", "sub/out"}, "file sub/out.mp3 not found!\n"}}});
+           .runs = {{{"x.mp3", "*.mp3"}, "file x.mp3 not found!\n", 1},
+                    {{"nosuch", "*.mp3"}, "file nosuch.mp3 not found!\n", 1},
+                    {{"*.wav", "*.ogg"}, "no input files found!\n", 1},
+                    {{"missing/*.ape", "*"}, "no input files found!\n", 1},
+                    {{"in.ape", "*.ogg"}, "no output files found!\n", 1},
+                    {{"in.ape", "nope"}, "file nope.mp3 not found!\n", 1},
+                    {{"in.ape", "sub/out"}, "file sub/out.mp3 not found!\n", 1}}});
 }
 
 // Whatever name the input's file goes by as an output, the output is refused
@@ -152,14 +156,14 @@ TEST(Batch, NothingFoundIsReportedOnce) {
 // folder part is as typed.
 TEST(Copy, TheSameFileUnderTwoNamesIsNeverBothInputAndOutput) {
     check({.files = {{"a.mp3", kAudio + kApeTag}, {"b.mp3", kAudio}},
-           .runs = {{{"a.mp3", "a.mp3"}, entry("a.mp3", kRefused)},
-                    {{"a.mp3", "./a.mp3"}, entry("./a.mp3", kRefused)},
-                    {{"a.mp3", "A.MP3"}, entry("a.mp3", kRefused)},
-                    {{"a.mp3", "@/./A.MP3"}, entry("@/./a.mp3", kRefused)},
-                    {{"a.mp3", "hard.mp3"}, entry("hard.mp3", kRefused)},
+           .runs = {{{"a.mp3", "a.mp3"}, entry("a.mp3", kRefused), 1},
+                    {{"a.mp3", "./a.mp3"}, entry("./a.mp3", kRefused), 1},
+                    {{"a.mp3", "A.MP3"}, entry("a.mp3", kRefused), 1},
+                    {{"a.mp3", "@/./A.MP3"}, entry("@/./a.mp3", kRefused), 1},
+                    {{"a.mp3", "hard.mp3"}, entry("hard.mp3", kRefused), 1},
                     {{"a.mp3", "*.mp3"},
                      entry("a.mp3", kRefused) + entry("b.mp3", "appended tag from a.mp3\n") + entry("hard.mp3", kRefused),
-                     {{"b.mp3", kAudio + kApeTag}}}},
+                     1, {{"b.mp3", kAudio + kApeTag}}}},
            .prepare = [](const ScratchFolder& folder) { fs::create_hard_link(folder / "a.mp3", folder / "hard.mp3"); }});
 }
 
@@ -167,9 +171,9 @@ TEST(Copy, TheSameFileUnderTwoNamesIsNeverBothInputAndOutput) {
 // read like any other.
 TEST(Copy, WriteProtectedOutputsAreRefusedEvenForRoot) {
     check({.files = {{"in.ape", kAudio + kApeTag}, {"locked.mp3", kAudio + kOldId3}, {"open.mp3", kAudio + kOldId3}},
-           .runs = {{{"in.ape", "locked.mp3"}, entry("locked.mp3", kRefused)},
+           .runs = {{{"in.ape", "locked.mp3"}, entry("locked.mp3", kRefused), 1},
                     {{"in.ape", "*.mp3"}, entry("locked.mp3", kRefused) + entry("open.mp3", "updated tag from in.ape\n"),
-                     {{"open.mp3", kAudio + kApeTag}}}},
+                     1, {{"open.mp3", kAudio + kApeTag}}}},
            .prepare = [](const ScratchFolder& folder) { kPlatform.write_protect(folder, {"in.ape", "locked.mp3"}); }});
 }
 
@@ -179,7 +183,7 @@ TEST(Copy, HeaderlessApeTagsAreCopiedAndReplacedExactly) {
     check({.files = {{"a.ape", kAudio + headerless}, {"a.mp3", kAudio + old_headerless}, {"b.ape", kAudio + kApeTag},
                      {"b.mp3", kAudio + old_headerless}},
            .runs = {{{"*.ape", "*.mp3"},
-                     entry("a.mp3", "updated tag from a.ape\n") + entry("b.mp3", "updated tag from b.ape\n"),
+                     entry("a.mp3", "updated tag from a.ape\n") + entry("b.mp3", "updated tag from b.ape\n"), 0,
                      {{"a.mp3", kAudio + headerless}, {"b.mp3", kAudio + kApeTag}}}}});
 }
 
@@ -190,10 +194,10 @@ TEST(Listing, MatchesNamesAsAWindowsUserExpects) {
     check({.files = {{"in.ape", kAudio + kId3Tag}, {"a b.mp3", kAudio}, {"b.MP3", kAudio}, {"c [Live].mp3", kAudio},
                      {".hidden.mp3", kAudio}, {"a.mp3.bak", kAudio}, {"dir.mp3/", {}}},
            .runs = {{{"in.ape", "*.mp3"}, entry("a b.mp3", appended) + entry("b.MP3", appended) + entry("c [Live].mp3", appended),
-                     {{"a b.mp3", kAudio + kId3Tag}, {"b.MP3", kAudio + kId3Tag}, {"c [Live].mp3", kAudio + kId3Tag}}},
-                    {{"in.ape", "c [Live]"}, entry("c [Live].mp3", in_place)},
-                    {{"in.ape", "a b"}, entry("a b.mp3", in_place)},
-                    {{"in.ape", "?.mp3"}, entry("b.MP3", in_place)}}});
+                     0, {{"a b.mp3", kAudio + kId3Tag}, {"b.MP3", kAudio + kId3Tag}, {"c [Live].mp3", kAudio + kId3Tag}}},
+                    {{"in.ape", "c [Live]"}, entry("c [Live].mp3", in_place), 0},
+                    {{"in.ape", "a b"}, entry("a b.mp3", in_place), 0},
+                    {{"in.ape", "?.mp3"}, entry("b.MP3", in_place), 0}}});
 }
 
 // Files past 4 GiB (sparse, so they take no room), in every mode: the tag
@@ -216,7 +220,7 @@ TEST(Copy, FilesBeyondFourGibibytes) {
             if (!mode.empty()) arguments.insert(arguments.begin(), option(mode));
             std::string big1 = updates ? "updated tag from in.ape\n" : "file big1.mp3 already has valid tag!\n";
             std::string big2 = appends ? "appended tag from in.ape\n" : "file big2.mp3 does not have a valid tag!\n";
-            EXPECT_EQ(run_in(folder, arguments).output,
+            EXPECT_EQ(run_in(folder, arguments, 0).output,
                       reported(kBannerText + entry("big1.mp3", big1) + entry("big2.mp3", big2)))
                 << mode;
             for (const auto& [name, now] :
@@ -241,7 +245,7 @@ TEST(Faults, AFailedWriteLeavesTheOutputAsItWas) {
     write_file(folder / "update.mp3", kAudio + kOldApe);
     auto before = snapshot(folder.path);
     ToolRun run = run_tool(folder.path, {"in.ape", "*.mp3"}, {.file_size_limit = kAudio.size() + old_cover.size() + 1024});
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, reported(kBannerText + entry("append.mp3", "error appending tag!\n") +
                                    entry("cover.mp3", "error updating tag!\n") +
                                    entry("update.mp3", "error updating tag!\n")));
@@ -305,8 +309,8 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
         auto times_before = modification_times(dry);
         std::vector<std::string> real_arguments = m.mode, dry_arguments = m.dry_mode;
         for (auto* arguments : {&real_arguments, &dry_arguments}) arguments->insert(arguments->end(), {"*.ape", "*.mp3"});
-        ToolRun real_run = run_in(real, real_arguments);
-        ToolRun dry_run = run_in(dry, dry_arguments);
+        ToolRun real_run = run_in(real, real_arguments, 1);  // alone.mp3 has no input
+        ToolRun dry_run = run_in(dry, dry_arguments, 1);
         for (int descriptor : held) ::close(descriptor);
 
         std::vector<std::string> lines = m.lines;
@@ -318,6 +322,80 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
         EXPECT_EQ(dry_run.output, as_dry_run(real_run.output)) << dry_arguments[0];
         EXPECT_EQ(snapshot(dry.path), bytes_before) << dry_arguments[0];
         EXPECT_EQ(modification_times(dry), times_before) << dry_arguments[0];
+    }
+}
+
+// --json makes the report JSON Lines and leaves the run as it is: in every
+// mode, and with writes that fail (two big tags at a file-size limit), the
+// objects are the text report's entries in order (each output's path, its
+// line as "message", the input of its base name or null where none was
+// chosen, the outcome's word), and the summary carries the run's status;
+// between them the runs meet every outcome. Lines that stand for no output,
+// and a bad command line, give message objects and no usage text.
+TEST(JsonLines, EveryOutputIsAnObjectAndTheSummaryComesLast) {
+    const Bytes big_tag = ape_tag({.item_bytes = 100000, .fill = 'b'});
+    const RunOptions failing_writes{.file_size_limit = 50000};
+    const std::pair<std::vector<std::string>, RunOptions> modes[] = {
+        {{}, {}}, {{option("a")}, {}}, {{option("u")}, {}}, {{option("n")}, {}}, {{}, failing_writes}};
+    std::set<std::string> outcomes;
+    for (const auto& [mode, options] : modes) {
+        ScratchFolder text, json;
+        std::vector<int> held;
+        for (const ScratchFolder* folder : {&text, &json}) {
+            make_every_outcome(*folder);
+            write_file(*folder / "bigupdate.ape", kAudio + big_tag);
+            write_file(*folder / "bigupdate.mp3", kAudio + kOldId3);
+            write_file(*folder / "bigappend.ape", kAudio + big_tag);
+            write_file(*folder / "bigappend.mp3", kAudio);
+            for (const char* name : {"heldin.ape", "heldout.mp3"}) {
+                if (kPlatform.hold) held.push_back(kPlatform.hold(*folder / name));
+            }
+        }
+        std::vector<std::string> arguments = mode;
+        arguments.insert(arguments.end(), {"*.ape", "*.mp3"});
+        ToolRun text_run = run_tool(text.path, arguments, options);
+        arguments.insert(arguments.begin(), "--json");
+        ToolRun json_run = run_tool(json.path, arguments, options);
+        for (int descriptor : held) ::close(descriptor);
+        SCOPED_TRACE(arguments[1]);
+
+        std::vector<JsonRecord> records = json_records(json_run.output);
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.back(), (JsonRecord{"summary", "1", mode == std::vector{option("n")} ? "true" : "false"}));
+        EXPECT_EQ(json_run.exit_status, 1);  // alone.mp3 has no input
+        EXPECT_EQ(text_run.exit_status, 1);
+        std::string entries;
+        for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+            const JsonRecord& r = records[i];
+            ASSERT_EQ(r.size(), 5u);
+            EXPECT_EQ(r[0], "output");
+            bool unpaired = r[3] == "no_matching_input" || r[3] == "multiple_matching_inputs";
+            EXPECT_EQ(r[2], unpaired ? "" : r[1].substr(0, r[1].find('.')) + ".ape") << r[1];
+            entries += entry(r[1], r[4] + "\n");
+            outcomes.insert(r[3]);
+        }
+        EXPECT_EQ(reported(kBannerText + entries), text_run.output);
+        EXPECT_EQ(snapshot(json.path), snapshot(text.path));
+    }
+    // Every one of the 14 words (json_records() knows no other), but for
+    // cant_open_input where no input can be held from here.
+    EXPECT_EQ(outcomes.size(), kPlatform.hold ? 14u : 13u);
+    EXPECT_EQ(outcomes.contains("cant_open_input"), kPlatform.hold != nullptr);
+
+    ScratchFolder folder;
+    write_file(folder / "in.ape", kAudio + kApeTag);
+    const std::pair<std::vector<std::string>, std::vector<JsonRecord>> lines[] = {
+        {{"--json", option("x"), "a", "b", "c"},
+         {{"message", "illegal option: x !"},
+          {"message", "too many file specifications, quote wildcards (e.g. '*.mp3') !"},
+          {"summary", "2", "false"}}},
+        {{"--json", "in.ape"}, {{"summary", "2", "false"}}},
+        {{"*.wav", "--json", "*"}, {{"message", "no input files found!"}, {"summary", "1", "false"}}},
+        {{option("n"), "in.ape", "nope", "--json"}, {{"message", "file nope.mp3 not found!"}, {"summary", "1", "true"}}}};
+    for (const auto& [arguments, records] : lines) {
+        ToolRun run = run_tool(folder.path, arguments);
+        EXPECT_EQ(json_records(run.output), records) << arguments[1];
+        EXPECT_EQ(run.exit_status, std::stoi(records.back()[1])) << arguments[1];
     }
 }
 

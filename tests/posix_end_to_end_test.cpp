@@ -58,9 +58,9 @@ TEST(Listing, InByteOrderThroughSymbolicLinksToFiles) {
            .runs = {{{"in.ape", "*.mp3"},
                      entry("Song [Live].mp3", appended) + entry("a b.mp3", appended) + entry("caf\xc3\xa9.mp3", appended) +
                          entry("link.mp3", refused),
-                     {{"Song [Live].mp3", kAudio + kId3Tag}, {"a b.mp3", kAudio + kId3Tag},
+                     1, {{"Song [Live].mp3", kAudio + kId3Tag}, {"a b.mp3", kAudio + kId3Tag},
                       {"caf\xc3\xa9.mp3", kAudio + kId3Tag}}},
-                    {{"in.ape", "link.mp3"}, entry("link.mp3", refused)}},
+                    {{"in.ape", "link.mp3"}, entry("link.mp3", refused), 1}},
            .prepare =
                [](const ScratchFolder& folder) {
                    fs::create_symlink("in.ape", folder / "link.mp3");
@@ -76,12 +76,12 @@ TEST(Listing, APlainNameIsTheFileOfExactlyThatNameWhenThereIsOne) {
     Files files = {{"in.ape", kAudio + kApeTag}, {"IN.APE", kAudio + kId3Tag}, {"d.mp3/", {}}};
     for (const char* name : {"a.mp3", "A.MP3", "B.MP3", "C.MP3", "D.MP3", "E.MP3", "F.APE"}) files[name] = kAudio;
     check({.files = files,
-           .runs = {{{"in.ape", "a.mp3"}, entry("a.mp3", "appended tag from in.ape\n"), {{"a.mp3", kAudio + kApeTag}}},
-                    {{"IN.APE", "b.mp3"}, entry("B.MP3", "appended tag from IN.APE\n"), {{"B.MP3", kAudio + kId3Tag}}},
-                    {{"in.ape", "c.mp3"}, "file c.mp3 not found!\n"},
-                    {{"in.ape", "d.mp3"}, "file d.mp3 not found!\n"},
-                    {{"in.ape", "e.mp3"}, "file e.mp3 not found!\n"},
-                    {{"f.ape", "a.mp3"}, "file f.ape not found!\n"}},
+           .runs = {{{"in.ape", "a.mp3"}, entry("a.mp3", "appended tag from in.ape\n"), 0, {{"a.mp3", kAudio + kApeTag}}},
+                    {{"IN.APE", "b.mp3"}, entry("B.MP3", "appended tag from IN.APE\n"), 0, {{"B.MP3", kAudio + kId3Tag}}},
+                    {{"in.ape", "c.mp3"}, "file c.mp3 not found!\n", 1},
+                    {{"in.ape", "d.mp3"}, "file d.mp3 not found!\n", 1},
+                    {{"in.ape", "e.mp3"}, "file e.mp3 not found!\n", 1},
+                    {{"f.ape", "a.mp3"}, "file f.ape not found!\n", 1}},
            .prepare =
                [](const ScratchFolder& folder) {
                    fs::create_symlink("nowhere", folder / "c.mp3");
@@ -97,12 +97,29 @@ TEST(Copy, RootWritesAFileOnlyItsGroupMayWrite) {
            .runs = {{{"in.ape", "group.mp3"},
                      entry("group.mp3", root ? "appended tag from in.ape\n"
                                              : "can't open output file, may be write protected!\n"),
-                     root ? Files{{"group.mp3", kAudio + kApeTag}} : Files{}}},
+                     root ? 0 : 1, root ? Files{{"group.mp3", kAudio + kApeTag}} : Files{}}},
            .prepare =
                [](const ScratchFolder& folder) {
                    fs::permissions(folder / "group.mp3", fs::perms::owner_read | fs::perms::group_read |
                                                              fs::perms::group_write | fs::perms::others_read);
                }});
+}
+
+// In JSON Lines a name that is not UTF-8 comes back from its base64 byte
+// for byte, and one with control characters is a string with them escaped.
+TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
+    const std::string latin1 = "caf\xe9", control = "tab\there\x01";
+    ScratchFolder folder;
+    for (const std::string& name : {latin1, control}) {
+        write_file(folder / (name + ".ape"), kAudio + kApeTag);
+        write_file(folder / (name + ".mp3"), kAudio);
+    }
+    ToolRun run = run_in(folder, {"--json", "*.ape", "*.mp3"}, 0);
+    EXPECT_EQ(json_records(run.output),
+              (std::vector<JsonRecord>{
+                  {"output", latin1 + ".mp3", latin1 + ".ape", "appended", "appended tag from " + latin1 + ".ape"},
+                  {"output", control + ".mp3", control + ".ape", "appended", "appended tag from " + control + ".ape"},
+                  {"summary", "0", "false"}}));
 }
 
 // Running out of memory ends the run with a message, not a crash. The
@@ -128,7 +145,7 @@ TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
     ASSERT_NE(limit, 0u) << "no memory limit let a small run finish";
     write_file(folder / "out.mp3", kAudio);
     ToolRun run = run_tool(folder.path, {"big.ape", "out.mp3"}, {.address_space_limit = limit});
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, kBannerText + entry("out.mp3", "out of memory!\n"));
     EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
 #endif
@@ -161,6 +178,7 @@ TEST(FolderTrees, LinksToFoldersAreSkippedAndUnreadableFoldersReported) {
     fs::permissions(folder / "lossless/locked", fs::perms::none);
     fs::permissions(folder / "lossy/shut", fs::perms::none);
     ToolRun run = run_tool(folder.path, {"-r", "lossless/*.ape", "lossy/*.mp3"}, as_another_user);
+    EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, kBannerText + entry("lossy/a/1.mp3", "appended tag from lossless/a/1.ape\n") +
                               "\ncan't read folder lossless/locked!\n" + "\ncan't read folder lossy/shut!\n" +
                               entry("lossy/z/5.mp3", "no matching input file!\n"));

@@ -1,7 +1,8 @@
 // How the process meets its surroundings: closed standard descriptors, a
 // reader that goes away, ignored signals, a terminal it runs in the
-// background of, a non-blocking pipe. Every output still gets its tag, the
-// report is complete wherever it can be read, and the status is 0.
+// background of, a non-blocking pipe, a terminal. Every output still gets
+// its tag, the report is complete wherever it can be read, and the status
+// is 0.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -161,6 +162,30 @@ TEST(ProcessEnvironment, ABackgroundRunNeitherStopsNorTakesTheTerminalsInput) {
     EXPECT_EQ(line, typed);
     ::close(reader);
     ::close(terminal);
+}
+
+// On a terminal the report ends with the totals: a dry run counts what it
+// would do, and the refusals -u asks for are left alone.
+TEST(ProcessEnvironment, OnATerminalTheReportEndsWithItsTotals) {
+    ScratchFolder folder;
+    for (const auto& [name, bytes] : {std::pair{"update.ape", kAudio + kApeTag}, {"update.mp3", kAudio + kOldId3},
+                                      {"append.ape", kAudio + kId3Tag}, {"append.mp3", kAudio},
+                                      {"same.ape", kAudio + kApeTag}, {"same.mp3", kAudio + kApeTag},
+                                      {"alone.mp3", kAudio}}) {
+        write_file(folder / name, bytes);
+    }
+    const std::pair<Names, std::string> runs[] = {
+        {{"-n", "*.ape", "*.mp3"}, "4 outputs: 1 updated, 1 appended, 1 up to date, 1 not done"},
+        {{"-u", "*.ape", "*.mp3"}, "4 outputs: 1 updated, 0 appended, 1 up to date, 1 not done, 1 left alone"}};
+    for (const auto& [arguments, totals] : runs) {
+        int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+        ToolRun run = run_tool(folder.path, arguments, {.output = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY)});
+        std::string shown = read_to_end(terminal);  // the terminal ends each line in CR LF
+        ::close(terminal);
+        EXPECT_EQ(run.exit_status, 1);  // alone.mp3 has no input
+        EXPECT_TRUE(shown.ends_with(".ape\r\n\r\n" + totals + "\r\n")) << shown;  // after update.mp3
+    }
 }
 
 // The pipe is read only once the tool has filled it and waits, or has ended.

@@ -9,6 +9,7 @@
 #include "cli/name_rules.h"
 #include "cli/plan.h"
 #include "cli/report.h"
+#include "cli/run_tally.h"
 #include "platform/console.h"
 
 namespace kestrane {
@@ -36,9 +37,9 @@ void report_unmatched(const Plan& plan, const Specifications& specifications) {
     bool inputs = plan.unmatched == Unmatched::inputs;
     const std::string& specification = inputs ? specifications.input : specifications.output;
     if (has_wildcards(specification)) {
-        report::say(inputs ? messages::kNoInputFiles : messages::kNoOutputFiles);
+        report::say_shortfall(inputs ? messages::kNoInputFiles : messages::kNoOutputFiles);
     } else {
-        report::say(messages::kFileNotFound, specification);
+        report::say_shortfall(messages::kFileNotFound, specification);
     }
 }
 
@@ -47,18 +48,21 @@ void report_unmatched(const Plan& plan, const Specifications& specifications) {
 int run(std::span<const std::string_view> arguments) {
     CommandLine command_line = read_command_line(arguments);
     if (command_line.request == Request::version) {
-        report::say(messages::kVersion);
-        return 0;
+        report::say_text(messages::kVersion);
+        return kStatusDone;
     }
-    report::say(messages::kBanner);
+    // --help and --version answer in text, with or without --json.
+    bool json_lines = command_line.json_lines && command_line.request == Request::run;
+    report::start(json_lines ? report::Form::json_lines : report::Form::text, command_line.options.dry_run);
+    report::say_text(messages::kBanner);
     if (command_line.request == Request::help) {
-        report::say(messages::kUsage);
-        return 0;
+        report::say_text(messages::kUsage);
+        return kStatusDone;
     }
     report_notes(command_line.notes);
     if (!is_runnable(command_line)) {
-        report::say(messages::kUsage);
-        return 0;
+        report::say_bad_command_line();
+        return report::finish();
     }
     platform::init_console();
 
@@ -67,10 +71,11 @@ int run(std::span<const std::string_view> arguments) {
     Plan plan = command_line.folder_trees ? plan_tree_run(specifications) : plan_folder_run(specifications);
     if (plan.unmatched != Unmatched::none) {
         report_unmatched(plan, specifications);
-        return 0;
+        return report::finish();
     }
     carry_out(plan, command_line.options);
-    return 0;
+    report::say_totals();
+    return report::finish();
 }
 
 }  // namespace kestrane

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "cli/jobs.h"
-#include "cli/messages.h"
 #include "cli/pair_workers.h"
 #include "cli/report.h"
 #include "tags/copy_tag.h"
@@ -21,11 +20,11 @@ void report_step(const PlanEntry& entry) {
         case Step::unreadable_folder:
             return report::say_folder_unreadable(entry.path);
         case Step::no_matching_input:
-            report::say(messages::kHeading, entry.path);
-            return report::say(messages::kNoMatchingInput);
+            report::say_heading(entry.path);
+            return report::say_unpaired(Outcome::no_matching_input, entry.path);
         case Step::multiple_matching_inputs:
-            report::say(messages::kHeading, entry.path);
-            return report::say(messages::kMultipleMatchingInputs);
+            report::say_heading(entry.path);
+            return report::say_unpaired(Outcome::multiple_matching_inputs, entry.path);
         case Step::copy:
             return;
     }
@@ -48,7 +47,7 @@ void carry_out(Plan& plan, TransferOptions options) {
         }
         PlanEntry& entry = plan.entries[number];
         if (entry.step == Step::copy) {
-            report::say(messages::kHeading, entry.path);
+            report::say_heading(entry.path);
             CopyOutcome outcome = workers ? workers->outcome_of(number)
                                           : copy_tag(entry.input_path, entry.path, options, {would_be_written.get()});
             report::say_outcome(outcome, entry.input_path, entry.path);

@@ -48,6 +48,7 @@ void read_file_specification(std::string_view argument, CommandLine& command_lin
 
 // The argument after which every argument is a file specification.
 constexpr std::string_view kEndOfOptions = "--";
+constexpr std::string_view kJsonLines = "--json";
 
 // "--help", or "/?" where '/' starts options too (Windows, where it is the
 // usual way to ask a program for help).
@@ -72,6 +73,8 @@ CommandLine read_command_line(std::span<const std::string_view> arguments) {
             read_file_specification(argument, command_line);
         } else if (argument == kEndOfOptions) {
             options_ended = true;
+        } else if (argument == kJsonLines) {
+            command_line.json_lines = true;
         } else if (!argument.empty() && platform::is_option_start(argument.front())) {
             read_option_group(argument, command_line);
         } else {

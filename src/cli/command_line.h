@@ -24,6 +24,7 @@ struct CommandLine {
     Request request = Request::run;
     TransferOptions options;
     bool folder_trees = false;  // -r
+    bool json_lines = false;    // --json
     std::string input_specification;
     std::string output_specification;
     int file_specification_count = 0;
@@ -34,7 +35,8 @@ struct CommandLine {
 // Reads the arguments after the program's name. An argument that is exactly
 // "--help" (or, where '/' starts options, "/?") or "--version" asks for that
 // alone, whatever else stands there, unless it follows an argument "--":
-// every argument after that one is a file specification.
+// every argument after that one is a file specification. Before it, an
+// argument that is exactly "--json" asks for the report in JSON Lines.
 CommandLine read_command_line(std::span<const std::string_view> arguments);
 
 // Whether the run goes on to files: two specifications and nothing bad.

@@ -1,5 +1,5 @@
-// Entry point: sets the process up for a run, runs the tool, and always
-// ends with status 0; the report on standard output is the tool's interface.
+// Entry point: sets the process up for a run, runs the tool, and ends with
+// the run's exit status once the report is out.
 #include <new>
 #include <string>
 #include <string_view>
@@ -17,13 +17,15 @@ int main(int argc, char** argv) {
     kestrane::platform::open_closed_standard_descriptors();  // before anything else is opened
     kestrane::platform::init_output();
     kestrane::platform::init_signals();
+    int status = 0;
     try {
         std::vector<std::string> texts = kestrane::platform::command_line_arguments(argc, argv);
         std::vector<std::string_view> arguments(texts.begin(), texts.end());
-        kestrane::run(arguments);
+        status = kestrane::run(arguments);
     } catch (const std::bad_alloc&) {
-        kestrane::report::say(kestrane::messages::kOutOfMemory);
+        kestrane::report::say_shortfall(kestrane::messages::kOutOfMemory);
+        status = kestrane::report::finish();
     }
     kestrane::platform::flush_output();
-    return 0;
+    return status;
 }

@@ -1,5 +1,5 @@
 // Every text the tool prints. '%s' stands for a path or an argument, '%c'
-// for an option letter; the report fills them in.
+// for an option letter, '%d' for a count; the report fills them in.
 #pragma once
 
 namespace kestrane::messages {
@@ -23,6 +23,7 @@ inline constexpr const char* kUsage =
     "          -u  = update tags only (fail if tags NOT found on output)\n"
     "          -n  = dry run: report what would be done, change no file\n"
     "          -r  = folder trees: pair files by relative path in every subfolder\n"
+    "          --json = report as JSON Lines, one object per line\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
     "          to an output file. Or, it can be used to copy the tag from a single\n"
@@ -66,5 +67,9 @@ inline constexpr const char* kWouldAppend = "would append tag from %s\n";
 
 // The run as a whole.
 inline constexpr const char* kOutOfMemory = "out of memory!\n";
+// After the last output, on a terminal; the refusals -a and -u ask for are
+// told only when there are any, before the line end.
+inline constexpr const char* kTotals = "\n%d outputs: %d updated, %d appended, %d up to date, %d not done";
+inline constexpr const char* kLeftAlone = ", %d left alone";
 
 }  // namespace kestrane::messages

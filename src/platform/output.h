@@ -18,4 +18,14 @@ void write_output(std::string_view text);
 // Writes everything still buffered on standard output.
 void flush_output();
 
+// From here on writes report text exactly as its UTF-8 bytes, '\n' as it
+// stands, for a report that programs read: on Windows no CR LF and no ANSI
+// code page even when redirected, and on a console '\n' alone ends a line.
+// Called before anything is written.
+void use_exact_output();
+
+// Whether standard output is a terminal (a console on Windows), where a
+// person reads the report.
+bool output_is_terminal();
+
 }  // namespace kestrane::platform

@@ -65,4 +65,8 @@ void flush_output() {
     output_used = 0;
 }
 
+void use_exact_output() {}  // the report's bytes always go out as they are
+
+bool output_is_terminal() { return output_unbuffered; }
+
 }  // namespace kestrane::platform

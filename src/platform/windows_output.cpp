@@ -2,6 +2,8 @@
 // every line shows at once and every name shows as it is. Anywhere else
 // standard output is a text stream ("\n" goes out as CR LF) in the ANSI code
 // page, written in blocks of 512 bytes, as scripts reading the report expect.
+// A report for programs (JSON Lines) goes out exactly: its UTF-8 bytes and
+// '\n' alone, redirected or on a console.
 #include "platform/output.h"
 
 #include <windows.h>
@@ -21,6 +23,7 @@ char output_block[kOutputBlockSize];
 
 // Standard output when it is a console, else null.
 HANDLE console_output = nullptr;
+bool exact_output = false;  // UTF-8 and '\n' as they are
 
 // Most 16-bit units handed to one WriteConsoleW call (older consoles fail
 // much larger writes).
@@ -36,11 +39,12 @@ bool is_ascii(std::string_view text) {
 }
 
 // Writes the text to the console as UTF-16, which shows every character
-// whatever the console's code page, '\n' going out as CR LF.
+// whatever the console's code page, '\n' going out as CR LF (or, exactly,
+// alone: the console still starts a new line).
 void write_to_console(std::string_view text) {
     std::wstring wide;
     for (wchar_t unit : to_wide(text)) {
-        if (unit == L'\n') wide += L'\r';
+        if (unit == L'\n' && !exact_output) wide += L'\r';
         wide += unit;
     }
     for (std::size_t done = 0; done < wide.size();) {
@@ -75,7 +79,7 @@ void init_output() {
 void write_output(std::string_view text) {
     if (console_output != nullptr) {
         write_to_console(text);
-    } else if (is_ascii(text)) {
+    } else if (exact_output || is_ascii(text)) {
         std::fwrite(text.data(), 1, text.size(), stdout);  // the same bytes in every ANSI code page
     } else {
         std::string ansi = to_ansi_code_page(to_wide(text));
@@ -84,5 +88,13 @@ void write_output(std::string_view text) {
 }
 
 void flush_output() { std::fflush(stdout); }
+
+void use_exact_output() {
+    exact_output = true;
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
+
+bool output_is_terminal() { return console_output != nullptr; }
 
 }  // namespace kestrane::platform

@@ -6,7 +6,7 @@
 The messages are the string literals in the command-line and tag sources
 that end a line of output, plus the fixed texts (banner and usage). Each
 line of each message must appear in the rendered page, whitespace runs
-counting as one blank; %s stands for any word, %c for any one character.
+counting as one blank; %s and %d stand for any word, %c for any one character.
 """
 import re
 import subprocess
@@ -16,7 +16,7 @@ from pathlib import Path
 # A small lexer: comments, character literals and preprocessor lines are
 # matched (and skipped) so that quotes inside them are not taken as strings.
 TOKEN = re.compile(r'//[^\n]*|/\*.*?\*/|^[ \t]*#[^\n]*|\'(?:[^\'\\\n]|\\.)*\'|"((?:[^"\\\n]|\\.)*)"', re.S | re.M)
-CONVERSION = re.compile(r'%(?:\.\*)?([sc])')
+CONVERSION = re.compile(r'%(?:\.\*)?([scd])')
 ESCAPES = {"n": "\n", "t": "\t", '"': '"', "'": "'", "\\": "\\"}
 
 
@@ -45,7 +45,7 @@ def pattern(line):
         if i % 2 == 0:
             regex += re.escape(part)
         else:
-            regex += r"\S+" if part == "s" else r"\S"
+            regex += r"\S" if part == "c" else r"\S+"
     return re.compile(regex)
 
 

@@ -143,15 +143,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     write_whole(output_path, output);
 
     kestrane::TagRecord input_tag = read_and_check(input_path, input);
-    read_and_check(output_path, output);
+    kestrane::TagRecord output_tag = read_and_check(output_path, output);
 
     // What the copy must decide and make of the output.
     using kestrane::CopyOutcome;
     SeenTag old_tag = tag_at_end(output);
     bool has_old_tag = old_tag.kind != kestrane::TagKind::none;
+    // An output that already ends in the input's very tag is left as it is.
+    bool in_place = has_old_tag && output_tag.kind == input_tag.kind && output_tag.bytes == input_tag.bytes;
     CopyOutcome expected_outcome =
         input_tag.kind == kestrane::TagKind::none ? CopyOutcome::input_has_no_tag
         : has_old_tag ? (mode == kestrane::TransferMode::append_only ? CopyOutcome::output_already_tagged
+                         : in_place                                  ? CopyOutcome::up_to_date
                          : options.dry_run                           ? CopyOutcome::would_update
                                                                      : CopyOutcome::updated)
                       : (mode == kestrane::TransferMode::update_only ? CopyOutcome::output_has_no_tag

@@ -44,9 +44,8 @@ Bytes old_tag(int i) {
 
 // Checks that a run reported every output once, with one of the outcomes a
 // run can have when another holds the same files; returns how often a file
-// was held by the other run.
+// was held by the other run. Such a run fails, and says so in its status.
 int check_report(const FinishedTool& run, int pairs) {
-    EXPECT_EQ(run.exit_status, 0);
     int held_count = 0;
     std::size_t at = run.output.find("\nc0000.mp3:\n");
     if (at == std::string::npos) {
@@ -72,6 +71,7 @@ int check_report(const FinishedTool& run, int pairs) {
         at = end;
     }
     EXPECT_EQ(at, run.output.size());
+    EXPECT_EQ(run.exit_status, held_count > 0 ? 1 : 0);
     return held_count;
 }
 

@@ -61,7 +61,7 @@ void check(const Case& c, char separator) {
             command += " " + arguments.back();
         }
         SCOPED_TRACE(command);
-        EXPECT_EQ(run_in(folder, arguments).output, reported(kBannerText + typed(run.report, separator, absolute)));
+        EXPECT_EQ(run_in(folder, arguments, run.status).output, reported(kBannerText + typed(run.report, separator, absolute)));
         for (const auto& [name, bytes] : run.changed) expected[name] = bytes;
         EXPECT_EQ(differing(snapshot(folder.path), expected), std::vector<std::string>{});
     }

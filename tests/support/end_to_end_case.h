@@ -52,6 +52,7 @@ using Files = std::map<std::string, Bytes>;
 struct Run {
     std::vector<std::string> arguments;
     std::string report;   // what follows the banner
+    int status;           // the exit status
     Files changed = {};   // the files the run writes, with their bytes afterwards
 };
 
@@ -63,7 +64,8 @@ struct Case {
 };
 
 // Runs the case in a fresh folder, typing its paths with the separator, and
-// expects each run's report and the bytes of every file in the folder.
+// expects each run's report, its exit status and the bytes of every file in
+// the folder.
 void check(const Case& c, char separator = kPlatform.separators.front());
 
 }  // namespace kestrane::testing

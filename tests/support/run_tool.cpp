@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <stdexcept>
@@ -115,11 +116,32 @@ std::string as_dry_run(std::string report) {
     return report;
 }
 
-ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments, int status) {
     ToolRun run = run_tool(folder.path, arguments);
-    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.exit_status, status);
     EXPECT_EQ(run.errors, "");
     return run;
+}
+
+std::vector<JsonRecord> json_records(const std::string& report) {
+    ScratchFolder folder;
+    write_file(folder / "report.jsonl", Bytes(report.begin(), report.end()));
+    std::string command = "python3 '" KESTRANE_GOLDEN_DIR "/../support/json_lines_records.py' < '" +
+                          (folder / "report.jsonl").string() + "'";
+    FILE* parsed = ::popen(command.c_str(), "r");
+    std::vector<JsonRecord> records(1, JsonRecord(1));
+    for (int c; (c = std::fgetc(parsed)) != EOF;) {
+        if (c == '\0') {
+            records.emplace_back(1);
+        } else if (c == 0x1F) {
+            records.back().emplace_back();
+        } else {
+            records.back().back() += static_cast<char>(c);
+        }
+    }
+    EXPECT_EQ(::pclose(parsed), 0) << report;
+    records.pop_back();  // begun after the last record
+    return records;
 }
 
 std::string entry(const std::string& output_path, const std::string& outcome) {

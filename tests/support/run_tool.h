@@ -51,12 +51,20 @@ std::string tool_path();
 ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                  const RunOptions& options = {});
 
-// Runs the tool and expects it to end normally with status 0 and nothing
-// on standard error.
-ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments);
+// Runs the tool and expects it to end normally with the exit status and
+// nothing on standard error.
+ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& arguments, int status);
 
 // Everything read from the descriptor until its end.
 std::string read_to_end(int descriptor);
+
+// A JSON Lines report as python3's JSON parser reads it, once
+// support/json_lines_records.py has checked its form: each object as its
+// fields' texts, in order. An output: "output", output, input ("" for
+// null), outcome, message; a message: "message", message; the summary:
+// "summary", exit status, "true" or "false" (dry run).
+using JsonRecord = std::vector<std::string>;
+std::vector<JsonRecord> json_records(const std::string& report);
 
 // One heading and its outcome line, as the report prints them.
 std::string entry(const std::string& output_path, const std::string& outcome);

@@ -93,18 +93,18 @@ namespace {
 // of a typed \\?\ prefix is no wildcard.
 TEST(Batch, DriveLetterAndVerbatimPathsKeepTheirDirectory) {
     check({.files = {{"in/other.ape", kAudio + kId3Tag}, {"top.mp3", kAudio}},
-           .runs = {{{"Z:in\\other", "top"}, "file Z:in\\other.mp3 not found!\n"},
-                    {{"Z:in\\other.ape", "Z:*"}, entry("Z:top.mp3", "appended tag from Z:in\\other.ape\n"),
+           .runs = {{{"Z:in\\other", "top"}, "file Z:in\\other.mp3 not found!\n", 1},
+                    {{"Z:in\\other.ape", "Z:*"}, entry("Z:top.mp3", "appended tag from Z:in\\other.ape\n"), 0,
                      {{"top.mp3", kAudio + kId3Tag}}},
-                    {{"-n", "\\\\?\\@\\nope.ape", "top.mp3"}, "file \\\\?\\@\\nope.ape not found!\n"},
-                    {{"in\\other.ape", "\\\\?\\@\\nope"}, "file \\\\?\\@\\nope.mp3 not found!\n"}}});
+                    {{"-n", "\\\\?\\@\\nope.ape", "top.mp3"}, "file \\\\?\\@\\nope.ape not found!\n", 1},
+                    {{"in\\other.ape", "\\\\?\\@\\nope"}, "file \\\\?\\@\\nope.mp3 not found!\n", 1}}});
 }
 
 TEST(Listing, HiddenAndSystemFilesAreNotListed) {
     check({.files = {{"in.ape", kAudio + kApeTag}, {"hidden.mp3", kAudio + kOldId3}, {"plain.mp3", kAudio + kOldId3},
                      {"system.mp3", kAudio + kOldId3}, {"both.mp3", kAudio + kOldId3}},
-           .runs = {{{"in.ape", "*.mp3"}, entry("plain.mp3", "updated tag from in.ape\n"), {{"plain.mp3", kAudio + kApeTag}}},
-                    {{"in.ape", "hidden"}, "file hidden.mp3 not found!\n"}},
+           .runs = {{{"in.ape", "*.mp3"}, entry("plain.mp3", "updated tag from in.ape\n"), 0, {{"plain.mp3", kAudio + kApeTag}}},
+                    {{"in.ape", "hidden"}, "file hidden.mp3 not found!\n", 1}},
            .prepare =
                [](const ScratchFolder& folder) {
                    set_attributes(folder, {{"h", "hidden.mp3"}, {"s", "system.mp3"}, {"rh", "both.mp3"}});
@@ -119,7 +119,7 @@ TEST(Listing, TheSystemMatchesWildcardsAndShortNames) {
     check({.files = {{"in.ape", kAudio + kId3Tag}, {"a b.mp3", kAudio}, {"Song [Live].MP3", kAudio}, {"x.mp3x", kAudio},
                      {"y.mp3.bak", kAudio}, {"dir.mp3/", {}}},
            .runs = {{{"in.ape", "*.mp3"},
-                     entry("a b.mp3", appended) + entry("Song [Live].MP3", appended) + entry("x.mp3x", appended),
+                     entry("a b.mp3", appended) + entry("Song [Live].MP3", appended) + entry("x.mp3x", appended), 0,
                      {{"a b.mp3", kAudio + kId3Tag}, {"Song [Live].MP3", kAudio + kId3Tag}, {"x.mp3x", kAudio + kId3Tag}}}}});
 }
 
@@ -142,12 +142,12 @@ TEST(Copy, PairsInFlightChangeNoReportAndNoFile) {
             fs::create_hard_link(folder / "o00.mp3", folder / ("o" + std::to_string(100 + i).substr(1) + ".mp3"));
         }
         ::setenv("KESTRANE_JOBS", jobs, 1);
-        reports[jobs] = run_in(folder, {"in.ape", "*.mp3"}).output;
+        reports[jobs] = run_in(folder, {"in.ape", "*.mp3"}, 1).output;  // in.mp3 is the input
         for (int i = 0; i < 30; ++i) {
             write_file(folder / ("p" + std::to_string(100 + i) + ".mp3"), audio(i % 2 ? 900 : 5000));
         }
         write_file(folder / "big.ape", kAudio + ape_tag({.item_bytes = 3000, .fill = 'B'}));
-        reports[jobs] += run_in(folder, {"o00.mp3", "p*.mp3"}).output;
+        reports[jobs] += run_in(folder, {"o00.mp3", "p*.mp3"}, 0).output;
         reports[jobs] += run_tool(folder.path, {"big.ape", "p*.mp3"}, {.file_size_limit = 4500}).output;
         ::unsetenv("KESTRANE_JOBS");
         files[jobs] = snapshot(folder.path);
@@ -182,21 +182,37 @@ TEST(Names, EveryScriptInEveryRole) {
                                                      " from ??????\\?? Song.ape\n");
     }
     for (const auto& [path, bytes] : files) write_file(folder / path, bytes);
-    EXPECT_EQ(run_in(folder, {"Музыка\\*.ape", "*.mp3"}).output, reported(many_to_many));
+    EXPECT_EQ(run_in(folder, {"Музыка\\*.ape", "*.mp3"}, 0).output, reported(many_to_many));
     for (const auto& [name, shown_as] : names) files[name + ".mp3"] = files["Музыка/" + name + ".ape"];
     EXPECT_EQ(snapshot(folder.path), files);
 
-    EXPECT_EQ(run_in(folder, {"Музыка\\東京.ape", "Ελληνικά"}).output,
+    EXPECT_EQ(run_in(folder, {"Музыка\\東京.ape", "Ελληνικά"}, 0).output,
               reported(kBannerText + entry("????????.mp3", "updated tag from ??????\\??.ape\n")));
     files["Ελληνικά.mp3"] = files["Музыка/東京.ape"];
     EXPECT_EQ(snapshot(folder.path), files);
     std::string shown = console_report(folder, {"-n", "Музыка\\Мумий Тролль.ape", "東京"});
     EXPECT_NE(shown.find("東京.mp3:"), std::string::npos) << shown;
     EXPECT_NE(shown.find("would update tag from Музыка\\Мумий Тролль.ape"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("1 outputs: 1 updated, 0 appended, 0 up to date, 0 not done"), std::string::npos) << shown;
 
-    EXPECT_EQ(run_in(folder, {"Музыка\\🎵 Song.ape", "*"}).output, reported(one_to_many));
+    EXPECT_EQ(run_in(folder, {"Музыка\\🎵 Song.ape", "*"}, 0).output, reported(one_to_many));
     for (const auto& [name, shown_as] : names) files[name + ".mp3"] = files["Музыка/🎵 Song.ape"];
     EXPECT_EQ(snapshot(folder.path), files);
+}
+
+// JSON Lines carry every name in UTF-8, whatever the ANSI code page, with
+// '\n' line ends (json_records() refuses CR); the console shows every name.
+TEST(JsonLines, NamesInAnyScriptAreUtf8) {
+    ScratchFolder folder;
+    write_file(folder / "東京.ape", kAudio + kApeTag);
+    write_file(folder / "Мумий Тролль.mp3", kAudio);
+    EXPECT_EQ(json_records(run_in(folder, {"--json", "東京.ape", "Мумий Тролль"}, 0).output),
+              (std::vector<JsonRecord>{
+                  {"output", "Мумий Тролль.mp3", "東京.ape", "appended", "appended tag from 東京.ape"},
+                  {"summary", "0", "false"}}));
+    std::string shown = console_report(folder, {"--json", "東京.ape", "Мумий Тролль"});  // 80 columns wide
+    EXPECT_NE(shown.find(R"({"type":"output","output":"Мумий Тролль.mp3","input":"東京.ape",)"), std::string::npos)
+        << shown;
 }
 
 // A folder whose path, even from the current folder, is longer than the 260
@@ -211,11 +227,11 @@ TEST(Names, PathsBeyondTheOldLengthLimit) {
     ASSERT_GT(deep.size(), 300u);
     check({.files = {{deep + "/a.ape", kAudio + kApeTag}, {deep + "/c.tag", kAudio + kId3Tag}, {deep + "/a.mp3", kAudio},
                      {deep + "/b.mp3", kAudio + kOldId3}},
-           .runs = {{{deep + "/a.ape", deep + "/a"}, entry(deep + "/a.mp3", "appended tag from " + deep + "/a.ape\n"),
+           .runs = {{{deep + "/a.ape", deep + "/a"}, entry(deep + "/a.mp3", "appended tag from " + deep + "/a.ape\n"), 0,
                      {{deep + "/a.mp3", kAudio + kApeTag}}},
                     {{"@/" + deep + "/c.tag", "@/" + deep + "/*.mp3"},
                      entry("@/" + deep + "/a.mp3", "updated tag from @/" + deep + "/c.tag\n") +
-                         entry("@/" + deep + "/b.mp3", "updated tag from @/" + deep + "/c.tag\n"),
+                         entry("@/" + deep + "/b.mp3", "updated tag from @/" + deep + "/c.tag\n"), 0,
                      {{deep + "/a.mp3", kAudio + kId3Tag}, {deep + "/b.mp3", kAudio + kId3Tag}}}}});
 }
 
@@ -233,6 +249,7 @@ TEST(Names, FolderTreesInAnyScriptAndBeyondTheOldLengthLimit) {
            .runs = {{{"-r", "lossless/*.ape", "lossy/*.mp3"},
                      entry("lossy/" + deep + "/2.mp3", "appended tag from lossless/" + deep + "/2.ape\n") +
                          entry("lossy/?????\?/?\?/1.mp3", "appended tag from lossless/?????\?/?\?/1.ape\n"),
+                     0,
                      {{"lossy/Музыка/東京/1.mp3", kAudio + kApeTag}, {"lossy/" + deep + "/2.mp3", kAudio + kId3Tag}}}}});
 }
 
@@ -242,7 +259,7 @@ TEST(Names, ATrailingDotOrSpaceNamesItsOwnFile) {
     check({.files = {{"in.ape", kAudio + kId3Tag}, {"in.ape.", kAudio + kApeTag}, {"b.mp3", kAudio}, {"b.mp3.", kAudio},
                      {"c.mp3", kAudio}, {"c.mp3 ", kAudio}},
            .runs = {{{"*.ape", "*.mp3"},
-                     entry("b.mp3.", "appended tag from in.ape.\n") + entry("c.mp3 ", "appended tag from in.ape.\n"),
+                     entry("b.mp3.", "appended tag from in.ape.\n") + entry("c.mp3 ", "appended tag from in.ape.\n"), 0,
                      {{"b.mp3.", kAudio + kApeTag}, {"c.mp3 ", kAudio + kApeTag}}}},
            .prepare =
                [](const ScratchFolder& folder) {
@@ -271,12 +288,12 @@ TEST(Names, JapaneseSecondBytesAreNeitherSeparatorsNorLetters) {
     for (const char* name : {"ソ.mp3", "ソソ.mp3"}) write_file(folder / name, kAudio);
     write_file(folder / "ソ.ape", kAudio + kApeTag);
     write_file(folder / "ソソ.ape", kAudio + kId3Tag);
-    EXPECT_EQ(run_in(folder, {"ソ.ape", "ソ.mp3"}).output,
+    EXPECT_EQ(run_in(folder, {"ソ.ape", "ソ.mp3"}, 0).output,
               reported(kBannerText + entry("\x83\x5C.mp3", "appended tag from \x83\x5C.ape\n")));
     for (const char* name : {"ア.mp3", "ヂ.mp3"}) write_file(pairs / name, kAudio);
     write_file(pairs / "ア.ape", kAudio + kApeTag);
     write_file(pairs / "z.ape", kAudio + kId3Tag);
-    EXPECT_EQ(run_in(pairs, {"*.ape", "*.mp3"}).output,
+    EXPECT_EQ(run_in(pairs, {"*.ape", "*.mp3"}, 1).output,
               reported(kBannerText + entry("\x83\x41.mp3", "appended tag from \x83\x41.ape\n") +
                    entry("\x83\x61.mp3", "no matching input file!\n")));
     EXPECT_EQ(std::system("wineserver -k"), 0);
