@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks a folder made by make_pairs.py after a batch run.
 
-    check_pairs.py DIR [--report FILE]
+    check_pairs.py DIR [--report FILE] [--synced]
 
 Rebuilds from DIR/.pairs.json what every pair held and checks that
   - every input is unchanged, byte for byte;
@@ -10,7 +10,10 @@ Rebuilds from DIR/.pairs.json what every pair held and checks that
     no data written into the hole);
   - with --report, that the report ends with one block per output, in name
     order: "\\nNAME.mp3:\\n" then "updated tag from NAME.ape\\n" for outputs
-    that had a tag, "appended tag from NAME.ape\\n" for the others.
+    that had a tag, "appended tag from NAME.ape\\n" for the others (in a
+    tree, NAME is the path below DIR: lossy/aNNNNN/tNNNNNN.mp3 and
+    lossless/aNNNNN/tNNNNNN.ape); with --synced (a second run over pairs
+    already in sync), "tag already up to date from NAME.ape\\n" for all.
 Prints "check: N pairs ok" or the first faults, and exits 1 on any fault.
 """
 import argparse
@@ -49,26 +52,38 @@ def check_output(path, params, output_audio, old_tag, input_tag):
 
 def check_pair(folder, params, i):
     input_bytes, input_tag, output_audio, old_tag = make_pairs.pair(params, i)
-    name = make_pairs.name_of(i)
-    with open(os.path.join(folder, name + ".ape"), "rb") as f:
+    with open(os.path.join(folder, make_pairs.input_path(params, i)), "rb") as f:
         if f.read() != input_bytes:
             return "input changed"
-    return check_output(os.path.join(folder, name + ".mp3"), params, output_audio, old_tag, input_tag)
+    return check_output(os.path.join(folder, make_pairs.output_path(params, i)), params, output_audio,
+                        old_tag, input_tag)
 
 
-def expected_report(params):
+def expected_report(params, synced=False, input_folder_of_output=False):
+    """The report's last lines. input_folder_of_output: the input is named
+    with the output's folder (the floor's tree mode prints it so)."""
     blocks = []
     for i in range(params["count"]):
-        name = make_pairs.name_of(i)
-        outcome = "updated" if i % 2 == 1 or params.get("tag_bytes") else "appended"
-        blocks.append(f"\n{name}.mp3:\n{outcome} tag from {name}.ape\n")
+        output = make_pairs.output_path(params, i)
+        source = make_pairs.input_path(params, i)
+        if input_folder_of_output:
+            source = os.path.join(os.path.dirname(output), os.path.basename(source))
+        if synced:
+            outcome = "tag already up to date from"
+        else:
+            outcome = ("updated" if i % 2 == 1 or params.get("tag_bytes") else "appended") + " tag from"
+        blocks.append(f"\n{output}:\n{outcome} {source}\n")
     return "".join(blocks)
 
 
-def check(folder, report_path=None):
-    """The faults found, as (what, why) pairs; empty when all is well."""
+def params_of(folder):
     with open(os.path.join(folder, make_pairs.PARAMS_FILE)) as f:
-        params = json.load(f)
+        return json.load(f)
+
+
+def check(folder, report_path=None, synced=False, input_folder_of_output=False):
+    """The faults found, as (what, why) pairs; empty when all is well."""
+    params = params_of(folder)
     faults = []
     for i in range(params["count"]):
         try:
@@ -76,21 +91,29 @@ def check(folder, report_path=None):
         except OSError as error:
             why = f"{type(error).__name__}: {error.strerror}"
         if why:
-            faults.append((make_pairs.name_of(i), why))
+            faults.append((make_pairs.output_path(params, i), why))
     if report_path is not None:
         with open(report_path, encoding="latin-1") as f:
             report = f.read()
-        if not report.endswith(expected_report(params)):
+        if not report.endswith(expected_report(params, synced, input_folder_of_output)):
             faults.append((report_path, "report does not end with one outcome per output"))
     return params["count"], faults
+
+
+def modification_times(folder):
+    """Every output's modification time, in nanoseconds, in pair order."""
+    params = params_of(folder)
+    return [os.stat(os.path.join(folder, make_pairs.output_path(params, i))).st_mtime_ns
+            for i in range(params["count"])]
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("folder", metavar="DIR")
     parser.add_argument("--report", metavar="FILE")
+    parser.add_argument("--synced", action="store_true", help="every output reported up to date")
     args = parser.parse_args()
-    count, faults = check(args.folder, args.report)
+    count, faults = check(args.folder, args.report, args.synced)
     for what, why in faults[:SHOWN_FAULTS]:
         print(f"check: {what}: {why}")
     if faults:

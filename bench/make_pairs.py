@@ -2,6 +2,7 @@
 """Makes a folder of input/output pairs for timing a batch run of kestrane.
 
     make_pairs.py N DIR [--audio-bytes B] [--sparse-gib G] [--tag-bytes T] [--seed S]
+                        [--albums A]
 
 DIR (created, must not hold pairs already) gets, for i in 0..N-1:
   tNNNNNN.ape  an input: a little audio, then its tag. Every fifth input
@@ -22,6 +23,11 @@ such a tag too, so every pair is an update.
 With --sparse-gib G every output is a sparse file of G GiB: a hole, then the
 B bytes of audio, then its old tag if it has one. Only the end holds data, so
 a folder of 4 GiB outputs costs little disk.
+
+With --albums A the pairs are spread over A album folders in two trees, a
+library and its lossy copy: input i is lossless/aNNNNN/tNNNNNN.ape and
+output i is lossy/aNNNNN/tNNNNNN.mp3, album i * A // N, so each album holds
+N / A consecutive pairs (.pairs.json stays at the top of DIR).
 
 The content depends only on the parameters.
 """
@@ -45,6 +51,24 @@ WORDS = ("amber basalt cedar delta ember fjord granite harbor island juniper "
 
 def name_of(i):
     return f"t{i:06d}"
+
+
+def album_of(params, i):
+    """The album folder of pair i in a tree, or "" in a flat folder."""
+    albums = params.get("albums", 0)
+    return f"a{i * albums // params['count']:05d}" if albums else ""
+
+
+def input_path(params, i):
+    """Pair i's input, relative to DIR."""
+    album = album_of(params, i)
+    return f"lossless/{album}/{name_of(i)}.ape" if album else f"{name_of(i)}.ape"
+
+
+def output_path(params, i):
+    """Pair i's output, relative to DIR."""
+    album = album_of(params, i)
+    return f"lossy/{album}/{name_of(i)}.mp3" if album else f"{name_of(i)}.mp3"
 
 
 def text(rng, count):
@@ -132,20 +156,26 @@ def write_output(path, params, output_audio, old_tag):
         os.close(fd)
 
 
-def make(count, folder, audio_bytes=4096, sparse_gib=0.0, seed=1, tag_bytes=0):
+def make(count, folder, audio_bytes=4096, sparse_gib=0.0, seed=1, tag_bytes=0, albums=0):
     params = {"count": count, "audio_bytes": audio_bytes, "sparse_gib": sparse_gib, "seed": seed,
-              "tag_bytes": tag_bytes}
+              "tag_bytes": tag_bytes, "albums": albums}
     if sparse_gib > 0 and int(sparse_gib * GIB) < audio_bytes + max(2048, tag_bytes):
         sys.exit("make_pairs.py: --sparse-gib too small for the audio and a tag")
+    if not 0 <= albums <= count:
+        sys.exit("make_pairs.py: --albums must be 0 to N")
     os.makedirs(folder, exist_ok=True)
     for i in range(count):
         input_bytes, _, output_audio, old_tag = pair(params, i)
-        with open(os.path.join(folder, name_of(i) + ".ape"), "xb") as f:
+        album = album_of(params, i)
+        if album and (i == 0 or album != album_of(params, i - 1)):
+            for root in ("lossless", "lossy"):
+                os.makedirs(os.path.join(folder, root, album))
+        with open(os.path.join(folder, input_path(params, i)), "xb") as f:
             f.write(input_bytes)
-        output_path = os.path.join(folder, name_of(i) + ".mp3")
-        write_output(output_path, params, output_audio, old_tag)
-        if i == 0 and sparse_gib > 0 and os.stat(output_path).st_blocks * 512 > 64 << 20:
-            os.remove(output_path)
+        output = os.path.join(folder, output_path(params, i))
+        write_output(output, params, output_audio, old_tag)
+        if i == 0 and sparse_gib > 0 and os.stat(output).st_blocks * 512 > 64 << 20:
+            os.remove(output)
             sys.exit(f"make_pairs.py: {folder} holds no sparse files: not writing {sparse_gib} GiB each")
     with open(os.path.join(folder, PARAMS_FILE), "w") as f:
         json.dump(params, f)
@@ -158,7 +188,7 @@ def restore_outputs(folder):
         params = json.load(f)
     for i in range(params["count"]):
         _, _, output_audio, old_tag = pair(params, i)
-        write_output(os.path.join(folder, name_of(i) + ".mp3"), params, output_audio, old_tag)
+        write_output(os.path.join(folder, output_path(params, i)), params, output_audio, old_tag)
 
 
 def main():
@@ -169,6 +199,7 @@ def main():
     parser.add_argument("--sparse-gib", type=float, default=0.0)
     parser.add_argument("--tag-bytes", type=int, default=0)
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--albums", type=int, default=0)
     args = parser.parse_args()
     if not 0 < args.count <= 999_999:
         sys.exit("make_pairs.py: N must be 1 to 999999")
@@ -176,7 +207,7 @@ def main():
         sys.exit("make_pairs.py: --audio-bytes must be at least 128")
     if args.tag_bytes and not 200 <= args.tag_bytes < (256 << 20):
         sys.exit("make_pairs.py: --tag-bytes must be 200 to 256 MiB")
-    make(args.count, args.folder, args.audio_bytes, args.sparse_gib, args.seed, args.tag_bytes)
+    make(args.count, args.folder, args.audio_bytes, args.sparse_gib, args.seed, args.tag_bytes, args.albums)
 
 
 if __name__ == "__main__":
