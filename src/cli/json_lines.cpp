@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/facts.h"
+#include "platform/utf8.h"
 
 namespace kestrane::json {
 namespace {
@@ -12,33 +13,9 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_point <= 0xDFFF; }
 
-// The length of the UTF-8 sequence that starts at text[at], and its code
-// point; length 0 where no well-formed sequence starts there. A surrogate's
-// code point is decoded like any other: the caller decides on it.
-struct Decoded {
-    char32_t code_point = 0;
-    std::size_t length = 0;
-};
-
-Decoded decode(std::string_view text, std::size_t at) {
-    auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) return {lead, 1};
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size()) return {};
-    char32_t code_point = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        auto byte = static_cast<unsigned char>(text[at + i]);
-        if ((byte & 0xC0) != 0x80) return {};
-        code_point = (code_point << 6) | (byte & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code_point < kSmallest[length] || code_point > 0x10FFFF) return {};
-    return {code_point, length};
-}
-
 bool is_json_string(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
-        Decoded decoded = decode(text, at);
+        platform::Utf8Sequence decoded = platform::decode_utf8(text, at);
         if (decoded.length == 0) return false;
         if (is_surrogate(decoded.code_point) && !platform::kNamesMayHoldLoneSurrogates) return false;
         at += decoded.length;
@@ -54,7 +31,7 @@ void append_unicode_escape(std::string& json, char32_t unit) {
 void append_string(std::string& json, std::string_view text) {
     json += '"';
     for (std::size_t at = 0; at < text.size();) {
-        Decoded decoded = decode(text, at);
+        platform::Utf8Sequence decoded = platform::decode_utf8(text, at);
         char32_t c = decoded.code_point;
         if (c == '"' || c == '\\') {
             json += '\\';

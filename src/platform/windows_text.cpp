@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/utf8.h"
+
 namespace kestrane::platform {
 namespace {
 
@@ -10,30 +12,6 @@ constexpr wchar_t kReplacementCharacter = 0xFFFD;
 
 bool is_high_surrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The code point of the sequence starting at text[at] and its length in
-// bytes; length 0 when no well-formed sequence starts there.
-struct Decoded {
-    char32_t code_point = 0;
-    std::size_t length = 0;
-};
-
-Decoded decode(std::string_view text, std::size_t at) {
-    auto lead = static_cast<unsigned char>(text[at]);
-    if (lead < 0x80) return {lead, 1};
-    std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    if (length == 0 || lead > 0xF4 || at + length > text.size()) return {};
-    char32_t code_point = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        auto byte = static_cast<unsigned char>(text[at + i]);
-        if (!is_continuation(byte)) return {};
-        code_point = (code_point << 6) | (byte & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code_point < kSmallest[length] || code_point > 0x10FFFF) return {};
-    return {code_point, length};
-}
 
 void append_utf8(char32_t code_point, std::string& text) {
     if (code_point < 0x80) {
@@ -57,7 +35,7 @@ std::wstring to_wide(std::string_view text) {
     std::wstring wide;
     wide.reserve(text.size());
     for (std::size_t at = 0; at < text.size();) {
-        Decoded decoded = decode(text, at);
+        Utf8Sequence decoded = decode_utf8(text, at);
         if (decoded.length == 0) {
             wide += kReplacementCharacter;  // a byte no conversion of ours produced
             ++at;
