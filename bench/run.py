@@ -265,9 +265,11 @@ class NetFs:
         self.process = None
 
     def use(self, delay_us):
-        if self.delay_us != delay_us or self.process is None:
-            self.stop()
-            self.start(delay_us)
+        """Mounted afresh for a case: netfs finds a file by the backing path
+        it first saw it under, so a new file that reuses the inode number of
+        an earlier case's removed one must not meet a node netfs still keeps."""
+        self.stop()
+        self.start(delay_us)
 
     def remount(self):
         """Mounted afresh (the kernel forgets every file), worker threads
@@ -400,7 +402,8 @@ def run_once(case, pairs, program, argv, env, netfs=None, prefix=()):
             requests = netfs.requests()
         if done.returncode != 0:
             raise Failure(f"{program} exited with status {done.returncode}: "
-                          + done.stderr.decode(errors="replace").strip())
+                          + done.stderr.decode(errors="replace").strip()
+                          + "; its complaints: " + report_faults(report))
         if program == "cp":
             return seconds, requests
         _, faults = check_pairs.check(pairs.data, report, synced=program == "second",
@@ -415,6 +418,14 @@ def run_once(case, pairs, program, argv, env, netfs=None, prefix=()):
         os.remove(report)
         if program != "cp":
             make_pairs.restore_outputs(pairs.data)
+
+
+def report_faults(report, most=3):
+    """The report's complaints (its lines that end in '!'), each after its heading."""
+    with open(report, "rb") as f:
+        lines = [line.rstrip(b"\r\n").decode(errors="replace") for line in f]
+    faults = [f"{lines[i - 1]} {line}" if i else line for i, line in enumerate(lines) if line.endswith("!")]
+    return f"{len(faults)}: " + " | ".join(faults[:most]) if faults else "none"
 
 
 def peak_memory(case, pairs, program, argv, env, netfs):
@@ -576,6 +587,15 @@ def requests_of(result, name):
             f"({sum(pair[0] for pair in ops.values()):.1f})")
 
 
+def heading(columns, first=False):
+    """A Markdown table's first two lines: the names, then the first column
+    left and the rest (numbers) right aligned."""
+    if not first:
+        say()
+    say("| " + " | ".join(columns) + " |")
+    say("| --- |" + " ---: |" * (len(columns) - 1))
+
+
 def table(results):
     groups = {"flat": [], "tree": [], "netfs": [], "K": [], "big": []}
     for r in results:
@@ -585,10 +605,9 @@ def table(results):
         groups[kind].append(r)
     mib = (lambda r, name: cell(r.get(name + " peak", 0) / MIB or None, "{:.1f}"))
     if groups["flat"]:
-        say("| case | tool us/pair | one at a time us/pair | floor us/pair | tool/floor | "
-            "run's thread calls/pair: one at a time | with workers: run's thread + workers | "
-            "floor calls/pair | tool peak MiB |")
-        say("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+        heading(["case", "tool us/pair", "one at a time us/pair", "floor us/pair", "tool/floor",
+                 "run's thread calls/pair: one at a time", "with workers: run's thread + workers",
+                 "floor calls/pair", "tool peak MiB"], first=True)
     for r in groups["flat"]:
         one_calls = trace_of(r, "one", "calls")
         own, other = trace_of(r, "tool", "calls"), trace_of(r, "tool", "other calls")
@@ -598,11 +617,9 @@ def table(results):
             f"{f'{own:.2f} + {other:.2f}' if own is not None else '-'} | "
             f"{cell(trace_of(r, 'floor', 'calls'), '{:.2f}')} | {mib(r, 'tool')} |")
     if groups["tree"]:
-        say()
-        say("| case | tool us/pair | floor us/pair | tool/floor | second run us/pair | first/second | "
-            "writes in the second run | tool calls/pair: run's thread + workers | floor calls/pair | "
-            "tool peak MiB |")
-        say("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+        heading(["case", "tool us/pair", "floor us/pair", "tool/floor", "second run us/pair",
+                 "first/second", "writes in the second run",
+                 "tool calls/pair: run's thread + workers", "floor calls/pair", "tool peak MiB"])
     for r in groups["tree"]:
         own, other = trace_of(r, "tool", "calls"), trace_of(r, "tool", "other calls")
         say(f"| {r['case'].label} | {r['tool']:.1f} | {cell(r.get('floor'), '{:.1f}')} | "
@@ -611,28 +628,23 @@ def table(results):
             f"{f'{own:.2f} + {other:.2f}' if own is not None else '-'} | "
             f"{cell(trace_of(r, 'floor', 'calls'), '{:.2f}')} | {mib(r, 'tool')} |")
     if groups["netfs"]:
-        say()
-        say("| case | tool us/pair | floor us/pair | tool/floor | second run us/pair | second/floor | "
-            "tool requests/pair (run's thread) | floor requests/pair (run's thread) | tool peak MiB |")
-        say("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
+        heading(["case", "tool us/pair", "floor us/pair", "tool/floor", "second run us/pair",
+                 "second/floor", "tool requests/pair (run's thread)",
+                 "floor requests/pair (run's thread)", "tool peak MiB"])
     for r in groups["netfs"]:
         say(f"| {r['case'].label} | {r['tool']:.0f} | {cell(r.get('floor'), '{:.0f}')} | "
             f"{cell(ratio(r, 'tool'), '{:.3f}x')} | {cell(r.get('second'), '{:.0f}')} | "
             f"{cell(ratio(r, 'second'), '{:.3f}x')} | {requests_of(r, 'tool')} | "
             f"{requests_of(r, 'floor')} | {mib(r, 'tool')} |")
     if groups["K"]:
-        say()
-        say("| case | " + " | ".join(f"KESTRANE_JOBS={k[1:]} us/pair" for k in K_PROGRAMS)
-            + " | requests/pair at 16 | peak MiB at 4 / 32 |")
-        say("| --- | " + " | ".join("---:" for _ in K_PROGRAMS) + " | ---: | ---: |")
+        heading(["case"] + [f"KESTRANE_JOBS={k[1:]} us/pair" for k in K_PROGRAMS]
+                + ["requests/pair at 16", "peak MiB at 4 / 32"])
     for r in groups["K"]:
         say(f"| {r['case'].label} | " + " | ".join(cell(r.get(k), "{:.1f}") for k in K_PROGRAMS)
             + f" | {requests_of(r, 'K16')} | {mib(r, 'K4')} / {mib(r, 'K32')} |")
     if groups["big"]:
-        say()
-        say("| case | tool ms/MiB | one at a time ms/MiB | cp ms/MiB | tool/cp | tool peak MiB | "
-            "one at a time peak MiB |")
-        say("| --- | ---: | ---: | ---: | ---: | ---: | ---: |")
+        heading(["case", "tool ms/MiB", "one at a time ms/MiB", "cp ms/MiB", "tool/cp",
+                 "tool peak MiB", "one at a time peak MiB"])
     for r in groups["big"]:
         one = ms_per_mib(r, "one") if "one" in r else None
         say(f"| {r['case'].label} | {ms_per_mib(r, 'tool'):.2f} | {cell(one, '{:.2f}')} | "
