@@ -23,7 +23,7 @@ namespace kestrane {
 inline constexpr std::size_t kWorkWindow = 256;
 // Room for the tags of the pairs in flight; a pair with bigger tags waits
 // until it can run alone.
-inline constexpr std::uint64_t kRoomForTags = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t kRoomForTags = std::uint64_t{32} << 20;
 
 struct PairWorkersShared;
 

@@ -59,14 +59,21 @@ bool same_tag(const FoundTag& first, const FoundTag& second) {
     return fingerprint_of(first) == fingerprint_of(second);
 }
 
-// Room for the two tags while the copy holds them.
+// Room for the two tags while the copy holds them. The tags are freed
+// before the room is given back (the copy's locals would outlive it), so
+// that the tags in flight never hold more than the room.
 struct RoomTaken {
     TagRoom* room;
+    FoundTag& first;
+    FoundTag& second;
     std::uint64_t bytes;
-    RoomTaken(TagRoom* room, std::uint64_t bytes) : room(room), bytes(bytes) {
+    RoomTaken(TagRoom* room, FoundTag& first, FoundTag& second)
+        : room(room), first(first), second(second), bytes(first.place.length + second.place.length) {
         if (room != nullptr) room->take(bytes);
     }
     ~RoomTaken() {
+        first.record = {};
+        second.record = {};
         if (room != nullptr) room->give_back(bytes);
     }
     RoomTaken(const RoomTaken&) = delete;
@@ -90,7 +97,7 @@ CopyOutcome copy_tag(const std::string& input_path, const std::string& output_pa
     find_tag(input_tag, input, remembered);
     if (!input_tag.present()) return CopyOutcome::input_has_no_tag;
     find_tag(output_tag, output, remembered);
-    RoomTaken room(context.room, input_tag.place.length + output_tag.place.length);
+    RoomTaken room(context.room, input_tag, output_tag);
     if (!input_tag.remembered && !load_tag(input, input_tag.tail, input_tag.place, input_tag.record)) {
         return CopyOutcome::input_has_no_tag;
     }
