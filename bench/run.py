@@ -589,6 +589,12 @@ def requests_of(result, name):
             f"({sum(pair[0] for pair in ops.values()):.1f})")
 
 
+def calls_with_workers(result):
+    """The tool's system calls a pair: the run's own thread + the workers'."""
+    own, other = trace_of(result, "tool", "calls"), trace_of(result, "tool", "other calls")
+    return f"{own:.2f} + {other:.2f}" if own is not None else "-"
+
+
 def heading(columns, first=False):
     """A Markdown table's first two lines: the names, then the first column
     left and the rest (numbers) right aligned."""
@@ -611,23 +617,19 @@ def table(results):
                  "run's thread calls/pair: one at a time", "with workers: run's thread + workers",
                  "floor calls/pair", "tool peak MiB"], first=True)
     for r in groups["flat"]:
-        one_calls = trace_of(r, "one", "calls")
-        own, other = trace_of(r, "tool", "calls"), trace_of(r, "tool", "other calls")
         say(f"| {r['case'].label} | {r['tool']:.1f} | {cell(r.get('one'), '{:.1f}')} | "
             f"{cell(r.get('floor'), '{:.1f}')} | {cell(ratio(r, 'tool'), '{:.2f}x')} | "
-            f"{cell(one_calls, '{:.2f}')} | "
-            f"{f'{own:.2f} + {other:.2f}' if own is not None else '-'} | "
+            f"{cell(trace_of(r, 'one', 'calls'), '{:.2f}')} | {calls_with_workers(r)} | "
             f"{cell(trace_of(r, 'floor', 'calls'), '{:.2f}')} | {mib(r, 'tool')} |")
     if groups["tree"]:
         heading(["case", "tool us/pair", "floor us/pair", "tool/floor", "second run us/pair",
                  "first/second", "writes in the second run",
                  "tool calls/pair: run's thread + workers", "floor calls/pair", "tool peak MiB"])
     for r in groups["tree"]:
-        own, other = trace_of(r, "tool", "calls"), trace_of(r, "tool", "other calls")
         say(f"| {r['case'].label} | {r['tool']:.1f} | {cell(r.get('floor'), '{:.1f}')} | "
             f"{cell(ratio(r, 'tool'), '{:.2f}x')} | {cell(r.get('second'), '{:.1f}')} | "
             f"{cell(ratio(r, 'tool', 'second'), '{:.2f}x')} | {cell(trace_of(r, 'second', 'writes'), '{}')} | "
-            f"{f'{own:.2f} + {other:.2f}' if own is not None else '-'} | "
+            f"{calls_with_workers(r)} | "
             f"{cell(trace_of(r, 'floor', 'calls'), '{:.2f}')} | {mib(r, 'tool')} |")
     if groups["netfs"]:
         heading(["case", "tool us/pair", "floor us/pair", "tool/floor", "second run us/pair",
