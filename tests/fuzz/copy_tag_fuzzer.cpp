@@ -168,8 +168,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expected.insert(expected.end(), input_tag.bytes.begin(), input_tag.bytes.end());
     }
 
-    check(kestrane::copy_tag(input_path, output_path, options) == expected_outcome,
-          "copy_tag's outcome is not what the two files and the options call for");
+    CopyOutcome outcome = kestrane::copy_tag(input_path, output_path, options);
+    if (outcome != expected_outcome) {
+        std::fprintf(stderr, "copy_tag_fuzzer: outcome %d, expected %d\n", static_cast<int>(outcome),
+                     static_cast<int>(expected_outcome));
+        fail("copy_tag's outcome is not what the two files and the options call for");
+    }
     Bytes after = read_whole(output_path);
     check(read_whole(input_path) == input, "the input changed");
     check(after.size() >= std::min(write_position, output.size()) &&
