@@ -6,7 +6,7 @@
 #include "cli/carry_out.h"
 #include "cli/command_line.h"
 #include "cli/messages.h"
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 #include "cli/plan.h"
 #include "cli/report.h"
 #include "cli/run_tally.h"

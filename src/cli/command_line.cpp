@@ -1,6 +1,6 @@
 #include "cli/command_line.h"
 
-#include "platform/facts.h"
+#include "platform/arguments.h"
 
 namespace kestrane {
 namespace {

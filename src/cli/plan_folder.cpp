@@ -1,4 +1,4 @@
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 #include "cli/pairing.h"
 #include "cli/plan.h"
 #include "platform/listing.h"
@@ -26,10 +26,8 @@ void plan_outputs(std::vector<std::string>& output_names, std::string_view outpu
 // Both lists are made before the plan; a folder both specifications name
 // is read once.
 Plan plan_folder_run(const Specifications& specifications) {
-    std::string_view input_folder = directory_part(specifications.input);
-    std::string_view output_folder = directory_part(specifications.output);
-    std::string_view input_pattern = std::string_view(specifications.input).substr(input_folder.size());
-    std::string_view output_pattern = std::string_view(specifications.output).substr(output_folder.size());
+    auto [input_folder, input_pattern] = split_specification(specifications.input);
+    auto [output_folder, output_pattern] = split_specification(specifications.output);
     platform::FolderListing inputs, outputs;
     if (input_folder == output_folder) {
         inputs = platform::list_folder(input_folder, input_pattern, output_pattern);

@@ -1,18 +1,13 @@
 #include "cli/jobs.h"
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 #include "cli/plan.h"
 #include "cli/tree_walk.h"
-#include "platform/facts.h"
+#include "names/path_facts.h"
 #include "platform/listing.h"
 
 namespace kestrane {
 namespace tree {
 namespace {
-
-Root root_of(const std::string& specification) {
-    std::string_view folder = directory_part(specification);
-    return {folder, std::string_view(specification).substr(folder.size())};
-}
 
 // A folder's path as reported: the root as typed and the relative folder,
 // without its last separator ("." for the current folder).
@@ -66,7 +61,7 @@ void Walk::take(FolderPlan& folder, const std::string& relative) {
     found.outputs = found.outputs || folder.found.outputs;
     for (PlanEntry& entry : folder.entries) plan.entries.push_back(std::move(entry));
     for (auto name = folder.subfolders.rbegin(); name != folder.subfolders.rend(); ++name) {
-        pending.push_back(relative + *name + platform::kPathSeparator);
+        pending.push_back(relative + *name + kPathSeparator);
     }
 }
 
@@ -75,9 +70,9 @@ void Walk::take(FolderPlan& folder, const std::string& relative) {
 Plan plan_tree_run(const Specifications& specifications) {
     using namespace tree;
     Trees trees;
-    trees.outputs = root_of(specifications.output);
+    trees.outputs = split_specification(specifications.output);
     InputSide& side = trees.inputs;
-    side.root = root_of(specifications.input);
+    side.root = split_specification(specifications.input);
     side.same_root = side.root.folder == trees.outputs.folder;
     side.lone_input = !has_wildcards(specifications.input);
     Walk walk;

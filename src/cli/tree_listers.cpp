@@ -11,7 +11,7 @@
 #include <new>
 
 #include "cli/tree_walk.h"
-#include "platform/facts.h"
+#include "names/path_facts.h"
 #include "platform/files.h"
 #include "platform/threads.h"
 
@@ -57,7 +57,7 @@ void list_nodes(void* argument) {
             ancestors.push_back(plan.identity);
             lock.lock();
             for (const std::string& name : plan.subfolders) {
-                listers.nodes.push_back({relative + name + platform::kPathSeparator, ancestors, {}, {}});
+                listers.nodes.push_back({relative + name + kPathSeparator, ancestors, {}, {}});
                 listers.nodes[number].children.push_back(listers.nodes.size() - 1);
                 listers.waiting.push_back(listers.nodes.size() - 1);
             }

@@ -12,16 +12,14 @@
 #include <vector>
 
 #include "cli/plan.h"
+#include "names/name_rules.h"
 #include "platform/files.h"
 
 namespace kestrane::tree {
 
 // A specification split into the root of its tree, as typed, and the
 // pattern its last component matches in every folder of it.
-struct Root {
-    std::string_view folder;
-    std::string_view pattern;
-};
+using Root = SplitSpecification;
 
 // Where the outputs of the tree take their input from.
 struct InputSide {
