@@ -1,9 +1,22 @@
-#include "names/name_rules.h"
+#include <algorithm>
+
+#include "cli/messages.h"
 #include "cli/pairing.h"
 #include "cli/plan.h"
+#include "names/name_rules.h"
 #include "platform/listing.h"
 
 namespace kestrane {
+
+void end_with_nothing_matched(Plan& plan, Side side, const Specifications& specifications) {
+    const std::string& specification = side == Side::inputs ? specifications.input : specifications.output;
+    if (has_wildcards(specification)) {
+        plan.nothing_matched = {side == Side::inputs ? messages::kNoInputFiles : messages::kNoOutputFiles, {}};
+    } else {
+        plan.nothing_matched = {messages::kFileNotFound, specification};
+    }
+    std::erase_if(plan.entries, [](const PlanEntry& entry) { return entry.kind != EntryKind::unreadable_folder; });
+}
 
 void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
                   const std::vector<std::string>& input_names, std::string_view input_folder,
@@ -18,7 +31,8 @@ void plan_outputs(std::vector<std::string>& output_names, std::string_view outpu
         if (match.matches == Matches::one) {
             entry.input_path.assign(input_folder).append(input_names[match.input]);
         } else {
-            entry.step = match.matches == Matches::none ? Step::no_matching_input : Step::multiple_matching_inputs;
+            entry.kind = EntryKind::unpaired;
+            entry.outcome = match.matches == Matches::none ? Outcome::no_matching_input : Outcome::multiple_matching_inputs;
         }
     }
 }
@@ -39,7 +53,7 @@ Plan plan_folder_run(const Specifications& specifications) {
 
     Plan plan;
     if (inputs.first.empty() || outputs.first.empty()) {
-        plan.unmatched = inputs.first.empty() ? Unmatched::inputs : Unmatched::outputs;
+        end_with_nothing_matched(plan, inputs.first.empty() ? Side::inputs : Side::outputs, specifications);
         return plan;
     }
     plan_outputs(outputs.first, output_folder, inputs.first, input_folder, true, plan.entries);

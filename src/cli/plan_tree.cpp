@@ -1,7 +1,7 @@
-#include "cli/jobs.h"
 #include "names/name_rules.h"
 #include "cli/plan.h"
 #include "cli/tree_walk.h"
+#include "cli/workers.h"
 #include "names/path_facts.h"
 #include "platform/listing.h"
 
@@ -28,7 +28,7 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
     std::string_view also_inputs = side.same_root && !side.lone_input ? side.root.pattern : std::string_view();
     platform::FolderListing outputs = platform::list_folder(output_folder, trees.outputs.pattern, also_inputs, true);
     if (outputs.state == platform::FolderState::unreadable) {
-        folder.entries.push_back({Step::unreadable_folder, folder_path(trees.outputs.folder, relative), {}});
+        folder.entries.push_back({EntryKind::unreadable_folder, {}, folder_path(trees.outputs.folder, relative), {}});
     }
     if (outputs.state != platform::FolderState::listed) return folder;
     folder.identity = outputs.identity;
@@ -47,7 +47,7 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
         inputs = platform::list_folder(input_folder, side.root.pattern);
         if (inputs.state == platform::FolderState::unreadable) {
             // in place of the folder's outputs, once
-            folder.entries.push_back({Step::unreadable_folder, folder_path(side.root.folder, relative), {}});
+            folder.entries.push_back({EntryKind::unreadable_folder, {}, folder_path(side.root.folder, relative), {}});
             return folder;
         }
     }
@@ -67,7 +67,7 @@ void Walk::take(FolderPlan& folder, const std::string& relative) {
 
 }  // namespace tree
 
-Plan plan_tree_run(const Specifications& specifications) {
+Plan plan_tree_run(const Specifications& specifications, Workers& workers) {
     using namespace tree;
     Trees trees;
     trees.outputs = split_specification(specifications.output);
@@ -79,18 +79,16 @@ Plan plan_tree_run(const Specifications& specifications) {
     if (side.lone_input) {
         side.lone_input_names = platform::list_folder(side.root.folder, side.root.pattern).first;
         if (side.lone_input_names.empty()) {
-            walk.plan.unmatched = Unmatched::inputs;
+            end_with_nothing_matched(walk.plan, Side::inputs, specifications);
             return std::move(walk.plan);
         }
         walk.found.inputs = true;
     }
     // Depth first, each folder before its subfolders, one folder at a time
     // while listings are quick; with listers for the rest once they are slow.
-    Jobs jobs = jobs_asked();
-    StepClock clock;
     while (!walk.pending.empty()) {
-        if (jobs.most > 1 && (jobs.from_the_start || clock.slow_now())) {
-            walk_with_listers(trees, jobs.most, walk);
+        if (WorkerPool* pool = workers.before_step()) {
+            walk_with_listers(trees, *pool, walk);
             break;
         }
         std::string relative = std::move(walk.pending.back());
@@ -103,9 +101,9 @@ Plan plan_tree_run(const Specifications& specifications) {
     // Over a tree, a specification that matched nothing is told outputs
     // first: inputs are looked for only where there are outputs.
     if (!walk.found.outputs) {
-        walk.plan.unmatched = Unmatched::outputs;
+        end_with_nothing_matched(walk.plan, Side::outputs, specifications);
     } else if (!walk.found.inputs) {
-        walk.plan.unmatched = Unmatched::inputs;
+        end_with_nothing_matched(walk.plan, Side::inputs, specifications);
     }
     return std::move(walk.plan);
 }

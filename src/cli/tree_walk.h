@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/plan.h"
+#include "cli/worker_pool.h"
 #include "names/name_rules.h"
 #include "platform/files.h"
 
@@ -67,8 +68,9 @@ struct Walk {
     void take(FolderPlan& folder, const std::string& relative);
 };
 
-// Walks every pending folder's subtree with up to `jobs` folders listed at
-// once, and takes their plans in walk order.
-void walk_with_listers(const Trees& trees, std::size_t jobs, Walk& walk);
+// Walks every pending folder's subtree with the pool's workers listing
+// folders at once, and takes their plans in walk order. Throws
+// std::bad_alloc when the workers run out of memory.
+void walk_with_listers(const Trees& trees, WorkerPool& pool, Walk& walk);
 
 }  // namespace kestrane::tree

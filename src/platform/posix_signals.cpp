@@ -18,6 +18,7 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // then ends the process.
 std::atomic<int> changes_in_progress{0};
 std::atomic<int> deferred_signal{0};
+std::atomic<bool> held_by_the_run{false};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free atomics");
 
 // Ends the process the way the signal would have without our handler: sent
@@ -34,9 +35,12 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-fre
     for (;;) ::pause();
 }
 
+// Held by the run, the first interrupt only takes note: the run ends the
+// process once it has told what its pairs in flight did.
 void on_interrupt(int signal_number) {
-    deferred_signal.store(signal_number);
-    if (changes_in_progress.load() == 0) end_by_signal(signal_number);
+    bool first = deferred_signal.exchange(signal_number) == 0;
+    bool waits_for_the_run = first && held_by_the_run.load();
+    if (changes_in_progress.load() == 0 && !waits_for_the_run) end_by_signal(signal_number);
 }
 
 }  // namespace
@@ -64,18 +68,27 @@ void init_signals() {
     }
 }
 
-// A change that would start after an interrupt never starts: the thread
-// gives way and waits for the end instead.
+// A change that would start after an interrupt the run does not hold never
+// starts: the thread gives way and waits for the end instead. Held, the
+// pairs in flight finish.
 void begin_file_change() {
     changes_in_progress.fetch_add(1);
-    if (deferred_signal.load() != 0) {
+    if (deferred_signal.load() != 0 && !held_by_the_run.load()) {
         end_file_change();
         for (;;) ::pause();
     }
 }
 
 void end_file_change() {
-    if (changes_in_progress.fetch_sub(1) == 1 && deferred_signal.load() != 0) end_by_signal(deferred_signal.load());
+    if (changes_in_progress.fetch_sub(1) == 1 && deferred_signal.load() != 0 && !held_by_the_run.load()) {
+        end_by_signal(deferred_signal.load());
+    }
 }
+
+void hold_interrupts() { held_by_the_run.store(true); }
+
+bool interrupted() { return deferred_signal.load() != 0; }
+
+void end_as_interrupted() { end_by_signal(deferred_signal.load()); }
 
 }  // namespace kestrane::platform
