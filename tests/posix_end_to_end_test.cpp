@@ -7,8 +7,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "support/end_to_end_case.h"
@@ -186,6 +188,42 @@ TEST(FolderTrees, LinksToFoldersAreSkippedAndUnreadableFoldersReported) {
     fs::permissions(folder / "lossy/shut", fs::perms::owner_all);
     EXPECT_EQ(read_file(folder / "lossy/locked/3.mp3"), kAudio);
     EXPECT_EQ(read_file(folder / "lossy/shut/4.mp3"), kAudio);
+}
+
+// A folder mounted again below itself, or a second time elsewhere, is the
+// same folder: the walk meets it once, whether one folder is listed at a
+// time or several at once (the walk would otherwise go round for ever).
+// Mounting takes root.
+TEST(FolderTrees, AFolderReachedTwiceIsWalkedOnce) {
+    ScratchFolder folder;
+    for (const char* name : {"lossless/a/1.ape", "lossless/b/2.ape"}) {
+        fs::create_directories((folder / name).parent_path());
+        write_file(folder / name, kAudio + kApeTag);
+    }
+    for (const char* name : {"lossy/a/1.mp3", "lossy/b/2.mp3", "lossy/a/again/", "lossy/c/"}) {
+        fs::create_directories((folder / name).parent_path());
+        if (name[std::strlen(name) - 1] != '/') write_file(folder / name, kAudio);
+    }
+    struct BindMount {
+        fs::path where;
+        bool mounted;
+        BindMount(const fs::path& what, const fs::path& where)
+            : where(where), mounted(::mount(what.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) == 0) {}
+        ~BindMount() {
+            if (mounted) ::umount2(where.c_str(), MNT_DETACH);
+        }
+    };
+    BindMount loop(folder / "lossy", folder / "lossy/a/again");
+    BindMount twice(folder / "lossy/b", folder / "lossy/c");
+    if (!loop.mounted || !twice.mounted) GTEST_SKIP() << "SKIPPED: bind mounts take root";
+    for (const char* jobs : {"1", "8"}) {
+        ::setenv("KESTRANE_JOBS", jobs, 1);
+        ToolRun run = run_in(folder, {"-nr", "lossless/*.ape", "lossy/*.mp3"}, 0);
+        ::unsetenv("KESTRANE_JOBS");
+        EXPECT_EQ(run.output, kBannerText + entry("lossy/a/1.mp3", "would append tag from lossless/a/1.ape\n") +
+                                  entry("lossy/b/2.mp3", "would append tag from lossless/b/2.ape\n"))
+            << "KESTRANE_JOBS=" << jobs;
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // left as they are.
 #include "platform/memory.h"
 
+#include <cstdlib>  // says, through __GLIBC__, whether the C library is glibc
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
