@@ -124,6 +124,14 @@ TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
                   {"summary", "0", "false"}}));
 }
 
+// An option character outside ASCII is told whole: UTF-8 as typed in a
+// UTF-8 locale, or a byte that starts no UTF-8 sequence alone.
+TEST(CommandLine, AnOptionOutsideAsciiIsToldWhole) {
+    check({.files = {{"a.ape", kAudio + kApeTag}, {"a.mp3", kAudio}},
+           .runs = {{{"-\xC3\xA9x", "a.ape", "a.mp3"}, "illegal option: \xC3\xA9 !\n\nillegal option: x !\n\n" + kUsageText, 2},
+                    {{"-\xE9", "a.ape", "a.mp3"}, "illegal option: \xE9 !\n\n" + kUsageText, 2}}});
+}
+
 // Running out of memory ends the run with a message, not a crash. The
 // memory limit is set just above what a run with a small tag needs, so
 // loading a tag of almost 256 MiB (zeros, sparse on disk) cannot fit.

@@ -57,7 +57,9 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
 
     Specifications specifications{with_default_extension(command_line.input_specification),
                                   with_default_extension(command_line.output_specification)};
-    Workers workers;
+    Jobs jobs = jobs_asked();
+    if (jobs.ignored_setting) report::say(messages::kJobsIgnored, *jobs.ignored_setting);
+    Workers workers(jobs);
     Plan plan = command_line.folder_trees ? plan_tree_run(specifications, workers) : plan_folder_run(specifications);
     PairContext context;
     context.options = command_line.options;

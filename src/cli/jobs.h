@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 namespace kestrane {
 
@@ -17,6 +19,9 @@ inline constexpr std::size_t kMostJobs = 64;
 struct Jobs {
     std::size_t most = kDefaultJobs;
     bool from_the_start = false;
+    // A setting that is no number from 1 to kMostJobs (as typed): ignored,
+    // and said so, as if unset.
+    std::optional<std::string> ignored_setting;
 };
 
 Jobs jobs_asked();

@@ -13,7 +13,7 @@ namespace kestrane {
 
 class Workers {
 public:
-    Workers() : jobs_(jobs_asked()) {}
+    explicit Workers(const Jobs& jobs) : jobs_(jobs) {}
 
     // Called before each step: the pool once it runs, null while the run
     // works one step at a time. worth_starting is false when too few steps
