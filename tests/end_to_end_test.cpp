@@ -43,7 +43,9 @@ TEST(CommandLine, WithoutARunnableCommandLineOnlyTheUsageIsPrinted) {
                     {{"-x", "a.ape", "a.mp3", "--help"}, usage, 0},  // --help wins wherever it stands
                     {{"a.ape", "--help", "a.mp3", "extra"}, usage, 0},
                     {{"--json", "--help"}, usage, 0},  // help is text for people, --json or not
-                    {{"--helpx", "a.ape", "a.mp3"}, illegal("-helpx") + usage, 2},  // only the exact word
+                    // only the exact words; any other "--" word is one illegal option
+                    {{"--helpx", "a.ape", "a.mp3"}, "illegal option: --helpx !\n\n" + usage, 2},
+                    {{"--jsonx", "-n", "a.ape", "a.mp3"}, "illegal option: --jsonx !\n\n" + usage, 2},
                     {{"-x", "a.mp3", "b.mp3"}, illegal("x") + usage, 2},
                     {{"-a?Z", "a", "b", "-q"}, illegal("?Zq") + usage, 2},
                     {{option("?")}, (slash_help ? "" : illegal("?")) + usage, slash_help ? 0 : 2},

@@ -5,8 +5,8 @@
 #include <optional>
 #include <tuple>
 
-#include "cli/name_rules.h"
-#include "platform/facts.h"
+#include "names/name_rules.h"
+#include "names/path_facts.h"
 #include "support/reference_rules.h"
 
 namespace kestrane {
@@ -14,7 +14,7 @@ namespace {
 
 using testing::base_names_match;
 
-const bool kBackslashSeparates = platform::is_path_separator('\\');
+const bool kBackslashSeparates = is_path_separator('\\');
 
 TEST(FileNamePart, PointsJustAfterTheLastSeparator) {
     EXPECT_EQ(file_name_part("song.mp3"), 0u);

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 #include "cli/pairing.h"
 #include "support/reference_rules.h"
 

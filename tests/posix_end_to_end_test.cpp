@@ -7,8 +7,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "support/end_to_end_case.h"
@@ -122,32 +124,53 @@ TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
                   {"summary", "0", "false"}}));
 }
 
-// Running out of memory ends the run with a message, not a crash. The
-// memory limit is set just above what a run with a small tag needs, so
-// loading a tag of almost 256 MiB (zeros, sparse on disk) cannot fit.
-TEST(Faults, RunningOutOfMemoryEndsTheRunWithAMessage) {
+// An option character outside ASCII is told whole: UTF-8 as typed in a
+// UTF-8 locale, or a byte that starts no UTF-8 sequence alone.
+TEST(CommandLine, AnOptionOutsideAsciiIsToldWhole) {
+    check({.files = {{"a.ape", kAudio + kApeTag}, {"a.mp3", kAudio}},
+           .runs = {{{"-\xC3\xA9x", "a.ape", "a.mp3"}, "illegal option: \xC3\xA9 !\n\nillegal option: x !\n\n" + kUsageText, 2},
+                    {{"-\xE9", "a.ape", "a.mp3"}, "illegal option: \xE9 !\n\n" + kUsageText, 2}}});
+}
+
+// An output whose two tags do not fit in memory, even with no other pair
+// in flight, fails alone ("out of memory!") and the run goes on, one pair at
+// a time and with pairs in flight alike: the same report, the same files,
+// no write cut short. The memory limit is set just above what a run of the
+// small pairs needs, so a tag of almost 256 MiB (zeros, sparse on disk)
+// cannot fit.
+TEST(Faults, AnOutputWhoseTagsDoNotFitInMemoryFailsAlone) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "the sanitizers reserve far more address space than any limit set here";
 #else
     ScratchFolder folder;
-    write_file(folder / "small.ape", kAudio + kApeTag);
-    write_file(folder / "big.ape", kAudio + zero_filled_ape_tag(kMaxItemBytes));
-    write_file(folder / "out.mp3", kAudio);
-    const std::uint64_t step = 256 * 1024;
-    std::uint64_t limit = 0;
-    for (std::uint64_t candidate = 2 * 1024 * 1024; candidate < 256 * 1024 * 1024; candidate += step) {
-        ToolRun run = run_tool(folder.path, {"small.ape", "out.mp3"}, {.address_space_limit = candidate});
-        if (run.output.find("appended tag from small.ape") != std::string::npos) {
-            limit = candidate;
-            break;
+    const Bytes tag = ape_tag({.item_bytes = (1 << 20) - 64, .fill = 't'});  // the small pairs hold 1 MiB each
+    auto name = [](int i) { return "p" + std::to_string(10 + i); };
+    auto write_pairs = [&](const Bytes& first_tag) {
+        for (int i = 0; i < 20; ++i) {
+            write_file(folder / (name(i) + ".ape"), kAudio + (i == 0 ? first_tag : tag));
+            write_file(folder / (name(i) + ".mp3"), kAudio + kOldId3);
         }
+    };
+    ::setenv("KESTRANE_JOBS", "8", 1);
+    std::uint64_t limit = 0;
+    for (std::uint64_t candidate = 8 << 20; candidate < 256 << 20 && limit == 0; candidate += 1 << 20) {
+        write_pairs(tag);
+        ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, {.address_space_limit = candidate});
+        if (run.exit_status == 0) limit = candidate + (1 << 20);
     }
-    ASSERT_NE(limit, 0u) << "no memory limit let a small run finish";
-    write_file(folder / "out.mp3", kAudio);
-    ToolRun run = run_tool(folder.path, {"big.ape", "out.mp3"}, {.address_space_limit = limit});
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.output, kBannerText + entry("out.mp3", "out of memory!\n"));
-    EXPECT_EQ(read_file(folder / "out.mp3"), kAudio);
+    ASSERT_NE(limit, 0u) << "no memory limit let the small pairs through";
+    std::string expected = kBannerText + entry("p10.mp3", "out of memory!\n");
+    for (int i = 1; i < 20; ++i) expected += entry(name(i) + ".mp3", "updated tag from " + name(i) + ".ape\n");
+    for (const char* jobs : {"1", "8"}) {
+        write_pairs(zero_filled_ape_tag(kMaxItemBytes));
+        ::setenv("KESTRANE_JOBS", jobs, 1);
+        ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, {.address_space_limit = limit});
+        EXPECT_EQ(run.exit_status, 1) << "KESTRANE_JOBS=" << jobs;
+        EXPECT_EQ(run.output, expected) << "KESTRANE_JOBS=" << jobs;
+        EXPECT_TRUE(read_file(folder / "p10.mp3") == kAudio + kOldId3) << "p10.mp3 changed";
+        for (int i = 1; i < 20; ++i) EXPECT_TRUE(read_file(folder / (name(i) + ".mp3")) == kAudio + tag) << name(i);
+    }
+    ::unsetenv("KESTRANE_JOBS");
 #endif
 }
 
@@ -186,6 +209,42 @@ TEST(FolderTrees, LinksToFoldersAreSkippedAndUnreadableFoldersReported) {
     fs::permissions(folder / "lossy/shut", fs::perms::owner_all);
     EXPECT_EQ(read_file(folder / "lossy/locked/3.mp3"), kAudio);
     EXPECT_EQ(read_file(folder / "lossy/shut/4.mp3"), kAudio);
+}
+
+// A folder mounted again below itself, or a second time elsewhere, is the
+// same folder: the walk meets it once, whether one folder is listed at a
+// time or several at once (the walk would otherwise go round for ever).
+// Mounting takes root.
+TEST(FolderTrees, AFolderReachedTwiceIsWalkedOnce) {
+    ScratchFolder folder;
+    for (const char* name : {"lossless/a/1.ape", "lossless/b/2.ape"}) {
+        fs::create_directories((folder / name).parent_path());
+        write_file(folder / name, kAudio + kApeTag);
+    }
+    for (const char* name : {"lossy/a/1.mp3", "lossy/b/2.mp3", "lossy/a/again/", "lossy/c/"}) {
+        fs::create_directories((folder / name).parent_path());
+        if (name[std::strlen(name) - 1] != '/') write_file(folder / name, kAudio);
+    }
+    struct BindMount {
+        fs::path where;
+        bool mounted;
+        BindMount(const fs::path& what, const fs::path& where)
+            : where(where), mounted(::mount(what.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) == 0) {}
+        ~BindMount() {
+            if (mounted) ::umount2(where.c_str(), MNT_DETACH);
+        }
+    };
+    BindMount loop(folder / "lossy", folder / "lossy/a/again");
+    BindMount twice(folder / "lossy/b", folder / "lossy/c");
+    if (!loop.mounted || !twice.mounted) GTEST_SKIP() << "SKIPPED: bind mounts take root";
+    for (const char* jobs : {"1", "8"}) {
+        ::setenv("KESTRANE_JOBS", jobs, 1);
+        ToolRun run = run_in(folder, {"-nr", "lossless/*.ape", "lossy/*.mp3"}, 0);
+        ::unsetenv("KESTRANE_JOBS");
+        EXPECT_EQ(run.output, kBannerText + entry("lossy/a/1.mp3", "would append tag from lossless/a/1.ape\n") +
+                                  entry("lossy/b/2.mp3", "would append tag from lossless/b/2.ape\n"))
+            << "KESTRANE_JOBS=" << jobs;
+    }
 }
 
 }  // namespace

@@ -164,6 +164,21 @@ TEST(ProcessEnvironment, ABackgroundRunNeitherStopsNorTakesTheTerminalsInput) {
     ::close(terminal);
 }
 
+// A KESTRANE_JOBS that is no number from 1 to 64 is ignored, with a line
+// that says so: the run goes on as with none.
+TEST(ProcessEnvironment, AJobsSettingOutOfRangeIsIgnoredWithALine) {
+    ScratchFolder folder;
+    write_file(folder / "a.ape", kAudio + kApeTag);
+    write_file(folder / "a.mp3", kAudio);
+    for (const char* setting : {"-1", "0", "65", "8x", "eight"}) {
+        ::setenv("KESTRANE_JOBS", setting, 1);
+        ToolRun run = run_in(folder, {"-n", "a.ape", "a.mp3"}, 0);
+        ::unsetenv("KESTRANE_JOBS");
+        EXPECT_EQ(run.output, kBannerText + "KESTRANE_JOBS=" + setting + " ignored: not a number from 1 to 64!\n" +
+                                  entry("a.mp3", "would append tag from a.ape\n"));
+    }
+}
+
 // On a terminal the report ends with the totals: a dry run counts what it
 // would do, and the refusals -u asks for are left alone.
 TEST(ProcessEnvironment, OnATerminalTheReportEndsWithItsTotals) {

@@ -6,11 +6,13 @@
 #include "cli/carry_out.h"
 #include "cli/command_line.h"
 #include "cli/messages.h"
-#include "cli/name_rules.h"
 #include "cli/plan.h"
 #include "cli/report.h"
 #include "cli/run_tally.h"
+#include "names/name_rules.h"
 #include "platform/console.h"
+#include "platform/output.h"
+#include "platform/signals.h"
 
 namespace kestrane {
 namespace {
@@ -28,24 +30,9 @@ void report_notes(const std::vector<CommandLineNote>& notes) {
     }
 }
 
-// Says that a specification matched nothing, after the folders that could
-// not be read.
-void report_unmatched(const Plan& plan, const Specifications& specifications) {
-    for (const PlanEntry& entry : plan.entries) {
-        if (entry.step == Step::unreadable_folder) report::say_folder_unreadable(entry.path);
-    }
-    bool inputs = plan.unmatched == Unmatched::inputs;
-    const std::string& specification = inputs ? specifications.input : specifications.output;
-    if (has_wildcards(specification)) {
-        report::say_shortfall(inputs ? messages::kNoInputFiles : messages::kNoOutputFiles);
-    } else {
-        report::say_shortfall(messages::kFileNotFound, specification);
-    }
-}
-
 }  // namespace
 
-int run(std::span<const std::string_view> arguments) {
+int run(std::span<const std::string_view> arguments, RunTally& tally) {
     CommandLine command_line = read_command_line(arguments);
     if (command_line.request == Request::version) {
         report::say_text(messages::kVersion);
@@ -61,21 +48,34 @@ int run(std::span<const std::string_view> arguments) {
     }
     report_notes(command_line.notes);
     if (!is_runnable(command_line)) {
-        report::say_bad_command_line();
-        return report::finish();
+        tally.note(RunNote::bad_command_line);
+        report::say_text(messages::kUsage);
+        report::finish(tally, exit_status(tally));
+        return exit_status(tally);
     }
     platform::init_console();
 
     Specifications specifications{with_default_extension(command_line.input_specification),
                                   with_default_extension(command_line.output_specification)};
-    Plan plan = command_line.folder_trees ? plan_tree_run(specifications) : plan_folder_run(specifications);
-    if (plan.unmatched != Unmatched::none) {
-        report_unmatched(plan, specifications);
-        return report::finish();
+    Jobs jobs = jobs_asked();
+    if (jobs.ignored_setting) report::say(messages::kJobsIgnored, *jobs.ignored_setting);
+    Workers workers(jobs);
+    Plan plan = command_line.folder_trees ? plan_tree_run(specifications, workers) : plan_folder_run(specifications);
+    PairContext context;
+    context.options = command_line.options;
+    carry_out(plan, context, workers, tally);
+    if (platform::interrupted()) {
+        platform::flush_output();
+        platform::end_as_interrupted();
     }
-    carry_out(plan, command_line.options);
-    report::say_totals();
-    return report::finish();
+    if (plan.nothing_matched) {
+        tally.note(RunNote::nothing_matched);
+        report::say(plan.nothing_matched->message, plan.nothing_matched->specification);
+    } else if (!tally.has(RunNote::out_of_memory)) {
+        report::say_totals(tally);
+    }
+    report::finish(tally, exit_status(tally));
+    return exit_status(tally);
 }
 
 }  // namespace kestrane

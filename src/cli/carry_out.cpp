@@ -1,13 +1,13 @@
 #include "cli/carry_out.h"
 
-#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
-#include "cli/jobs.h"
-#include "cli/pair_workers.h"
+#include "cli/messages.h"
+#include "cli/pairs_in_flight.h"
 #include "cli/report.h"
-#include "tags/copy_tag.h"
+#include "platform/signals.h"
 
 namespace kestrane {
 namespace {
@@ -15,50 +15,63 @@ namespace {
 // Fewer pairs than this (left) are not worth starting threads for.
 constexpr std::size_t kLeastPairsForWorkers = 16;
 
-void report_step(const PlanEntry& entry) {
-    switch (entry.step) {
-        case Step::unreadable_folder:
-            return report::say_folder_unreadable(entry.path);
-        case Step::no_matching_input:
-            report::say_heading(entry.path);
-            return report::say_unpaired(Outcome::no_matching_input, entry.path);
-        case Step::multiple_matching_inputs:
-            report::say_heading(entry.path);
-            return report::say_unpaired(Outcome::multiple_matching_inputs, entry.path);
-        case Step::copy:
-            return;
+void tell_output(const PlanEntry& entry, Outcome outcome, RunTally& tally) {
+    tally.count(outcome);
+    report::say_output(outcome, entry.path, entry.kind == EntryKind::copy ? entry.input_path : std::string());
+}
+
+void tell_planned(const PlanEntry& entry, RunTally& tally) {
+    if (entry.kind == EntryKind::unreadable_folder) {
+        tally.note(RunNote::unreadable_folder);
+        report::say_folder_unreadable(entry.path);
+    } else {
+        tell_output(entry, entry.outcome, tally);
     }
 }
 
 }  // namespace
 
-void carry_out(Plan& plan, TransferOptions options) {
-    Jobs jobs = jobs_asked();
-    auto would_be_written = std::make_shared<WouldBeWritten>();  // what a dry run would have written so far
-    std::optional<PairWorkers> workers;
-    bool may_start_workers = jobs.most > 1;
-    StepClock clock;
-    for (std::size_t number = 0; number < plan.entries.size(); ++number) {
-        bool pairs_left = plan.entries.size() - number >= kLeastPairsForWorkers;
-        if (may_start_workers && pairs_left && (jobs.from_the_start || clock.slow_now())) {
-            may_start_workers = false;
-            workers.emplace(plan, number, options, would_be_written, jobs.most);
-            if (!workers->started()) workers.reset();
+void carry_out(Plan& plan, PairContext& context, Workers& workers, RunTally& tally) {
+    platform::hold_interrupts();  // the run ends itself, once the pairs in flight are told
+    std::optional<PairsInFlight> in_flight;
+    std::size_t number = 0;
+    try {
+        for (; number < plan.entries.size(); ++number) {
+            PlanEntry& entry = plan.entries[number];
+            if (entry.kind != EntryKind::copy) {
+                tell_planned(entry, tally);
+                continue;
+            }
+            bool worth_starting = plan.entries.size() - number >= kLeastPairsForWorkers;
+            WorkerPool* pool = in_flight ? nullptr : workers.before_step(worth_starting);
+            if (pool != nullptr) in_flight.emplace(plan, number, context, *pool);
+            std::optional<Outcome> outcome;
+            if (in_flight) {
+                outcome = in_flight->outcome_of(number);
+            } else if (!platform::interrupted()) {
+                outcome = copy_pair(entry.input_path, entry.path, context);
+            }
+            if (!outcome) break;
+            tell_output(entry, *outcome, tally);
+            if (!in_flight) {
+                std::string().swap(entry.path);  // done with this entry; workers would read entries ahead
+                std::string().swap(entry.input_path);
+            }
         }
-        PlanEntry& entry = plan.entries[number];
-        if (entry.step == Step::copy) {
-            report::say_heading(entry.path);
-            CopyOutcome outcome = workers ? workers->outcome_of(number)
-                                          : copy_tag(entry.input_path, entry.path, options, {would_be_written.get()});
-            report::say_outcome(outcome, entry.input_path, entry.path);
-        } else {
-            report_step(entry);
-        }
-        if (!workers) {
-            std::string().swap(entry.path);  // done with this entry; workers read entries ahead
-            std::string().swap(entry.input_path);
+    } catch (const std::bad_alloc&) {
+        tally.note(RunNote::out_of_memory);
+    }
+    if (number == plan.entries.size()) return;
+    // Stopped early: what was carried out, in plan order.
+    if (in_flight) {
+        in_flight->stop();
+        for (; number < plan.entries.size(); ++number) {
+            std::optional<Outcome> outcome = in_flight->carried_out(number);
+            if (outcome && plan.entries[number].kind == EntryKind::copy) tell_output(plan.entries[number], *outcome, tally);
         }
     }
+    if (in_flight && !platform::interrupted()) tally.note(RunNote::out_of_memory);  // the workers ran out
+    if (tally.has(RunNote::out_of_memory)) report::say(messages::kOutOfMemory);
 }
 
 }  // namespace kestrane

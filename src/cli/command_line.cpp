@@ -1,12 +1,30 @@
 #include "cli/command_line.h"
 
-#include "platform/facts.h"
+#include <algorithm>
+
+#include "names/utf8.h"
+#include "platform/arguments.h"
 
 namespace kestrane {
 namespace {
 
+void note_illegal_option(std::string_view option, CommandLine& command_line) {
+    command_line.notes.push_back({CommandLineNote::Kind::illegal_option, std::string(option)});
+    command_line.bad = true;
+}
+
+// The option letters one by one; a character outside ASCII is told whole
+// (a byte that starts no UTF-8 sequence, alone).
 void read_option_group(std::string_view group, CommandLine& command_line) {
-    for (char letter : group.substr(1)) {
+    for (std::size_t at = 1; at < group.size();) {
+        std::size_t length = std::max<std::size_t>(decode_utf8(group, at).length, 1);
+        std::string_view character = group.substr(at, length);
+        at += length;
+        if (length > 1) {
+            note_illegal_option(character, command_line);
+            continue;
+        }
+        char letter = character.front();
         switch (letter) {
             case 'a':
             case 'A':
@@ -25,8 +43,7 @@ void read_option_group(std::string_view group, CommandLine& command_line) {
                 command_line.folder_trees = true;
                 break;
             default:
-                command_line.notes.push_back({CommandLineNote::Kind::illegal_option, std::string(1, letter)});
-                command_line.bad = true;
+                note_illegal_option(character, command_line);
         }
     }
 }
@@ -75,6 +92,8 @@ CommandLine read_command_line(std::span<const std::string_view> arguments) {
             options_ended = true;
         } else if (argument == kJsonLines) {
             command_line.json_lines = true;
+        } else if (argument.starts_with(kEndOfOptions)) {
+            note_illegal_option(argument, command_line);  // no long option of ours: told whole
         } else if (!argument.empty() && platform::is_option_start(argument.front())) {
             read_option_group(argument, command_line);
         } else {

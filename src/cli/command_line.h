@@ -14,7 +14,7 @@ namespace kestrane {
 struct CommandLineNote {
     enum class Kind { illegal_option, too_many_specifications };
     Kind kind;
-    std::string text;  // the option letter
+    std::string text;  // the option: a letter, a character outside ASCII, or an unknown "--" word
 };
 
 // What the command line asks for besides a run.

@@ -1,6 +1,5 @@
 #include "cli/jobs.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 namespace kestrane {
@@ -10,9 +9,10 @@ Jobs jobs_asked() {
     if (setting == nullptr || *setting == '\0') return {};
     char* end = nullptr;
     unsigned long asked = std::strtoul(setting, &end, 10);
-    if (*end != '\0' || asked == 0) return {};
-    if (asked == 1) return {1, false};
-    return {std::min<std::size_t>(asked, kMostJobs), true};
+    bool a_number = *end == '\0' && *setting >= '0' && *setting <= '9';
+    if (!a_number || asked == 0 || asked > kMostJobs) return {.ignored_setting = setting};
+    if (asked == 1) return {1, false, {}};
+    return {asked, true, {}};
 }
 
 }  // namespace kestrane

@@ -1,9 +1,9 @@
-// How many things the run does at once: the KESTRANE_JOBS setting, and the
-// clock that tells when the work is slow enough for threads to pay.
+// How many things the run does at once: the KESTRANE_JOBS setting.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
+#include <optional>
+#include <string>
 
 namespace kestrane {
 
@@ -19,30 +19,11 @@ inline constexpr std::size_t kMostJobs = 64;
 struct Jobs {
     std::size_t most = kDefaultJobs;
     bool from_the_start = false;
+    // A setting that is no number from 1 to kMostJobs (as typed): ignored,
+    // and said so, as if unset.
+    std::optional<std::string> ignored_setting;
 };
 
 Jobs jobs_asked();
-
-// Threads make every file operation of a process a little dearer (about 5%
-// here), which is not worth paying while the files are cached: they start
-// once kSlowStepsBeforeThreads steps in a row have each taken longer than
-// kSlowStep. A pair or a folder whose files are cached takes a small
-// fraction of it; one that waits for a disk or a network takes longer.
-inline constexpr std::size_t kSlowStepsBeforeThreads = 3;
-inline constexpr std::chrono::microseconds kSlowStep{100};
-
-// Times steps done one at a time. The clock is read without a system call
-// where it counts (the vDSO on Linux).
-struct StepClock {
-    std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
-    std::size_t slow_in_a_row = 0;
-    // Whether the steps up to now have turned out slow.
-    bool slow_now() {
-        auto now = std::chrono::steady_clock::now();
-        slow_in_a_row = now - last > kSlowStep ? slow_in_a_row + 1 : 0;
-        last = now;
-        return slow_in_a_row >= kSlowStepsBeforeThreads;
-    }
-};
 
 }  // namespace kestrane

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/facts.h"
-#include "platform/utf8.h"
+#include "names/path_facts.h"
+#include "names/utf8.h"
 
 namespace kestrane::json {
 namespace {
@@ -15,9 +15,9 @@ bool is_surrogate(char32_t code_point) { return code_point >= 0xD800 && code_poi
 
 bool is_json_string(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
-        platform::Utf8Sequence decoded = platform::decode_utf8(text, at);
+        Utf8Sequence decoded = decode_utf8(text, at);
         if (decoded.length == 0) return false;
-        if (is_surrogate(decoded.code_point) && !platform::kNamesMayHoldLoneSurrogates) return false;
+        if (is_surrogate(decoded.code_point) && !kNamesMayHoldLoneSurrogates) return false;
         at += decoded.length;
     }
     return true;
@@ -31,7 +31,7 @@ void append_unicode_escape(std::string& json, char32_t unit) {
 void append_string(std::string& json, std::string_view text) {
     json += '"';
     for (std::size_t at = 0; at < text.size();) {
-        platform::Utf8Sequence decoded = platform::decode_utf8(text, at);
+        Utf8Sequence decoded = decode_utf8(text, at);
         char32_t c = decoded.code_point;
         if (c == '"' || c == '\\') {
             json += '\\';

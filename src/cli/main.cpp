@@ -17,14 +17,17 @@ int main(int argc, char** argv) {
     kestrane::platform::open_closed_standard_descriptors();  // before anything else is opened
     kestrane::platform::init_output();
     kestrane::platform::init_signals();
+    kestrane::RunTally tally;
     int status = 0;
     try {
         std::vector<std::string> texts = kestrane::platform::command_line_arguments(argc, argv);
         std::vector<std::string_view> arguments(texts.begin(), texts.end());
-        status = kestrane::run(arguments);
+        status = kestrane::run(arguments, tally);
     } catch (const std::bad_alloc&) {
-        kestrane::report::say_shortfall(kestrane::messages::kOutOfMemory);
-        status = kestrane::report::finish();
+        tally.note(kestrane::RunNote::out_of_memory);
+        kestrane::report::say(kestrane::messages::kOutOfMemory);
+        status = kestrane::exit_status(tally);
+        kestrane::report::finish(tally, status);
     }
     kestrane::platform::flush_output();
     return status;

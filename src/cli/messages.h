@@ -42,6 +42,9 @@ inline constexpr const char* kIllegalOption = "illegal option: %c !\n\n";
 inline constexpr const char* kTooManySpecifications =
     "too many file specifications, quote wildcards (e.g. '*.mp3') !\n\n";
 
+// The environment.
+inline constexpr const char* kJobsIgnored = "KESTRANE_JOBS=%s ignored: not a number from 1 to 64!\n";
+
 // The two lists.
 inline constexpr const char* kNoInputFiles = "no input files found!\n";
 inline constexpr const char* kNoOutputFiles = "no output files found!\n";

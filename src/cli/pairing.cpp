@@ -1,6 +1,6 @@
 #include "cli/pairing.h"
 
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 
 namespace kestrane {
 

@@ -3,33 +3,41 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tags/outcome.h"
+
 namespace kestrane {
 
-// What the run does for one line of its report.
-enum class Step {
-    copy,                      // the output takes the input's tag
-    no_matching_input,         // no input has the output's base name
-    multiple_matching_inputs,  // several have
-    unreadable_folder,         // a folder, on either side, that could not be read
+enum class EntryKind {
+    copy,               // the output takes the input's tag
+    unpaired,           // the plan settled the output's outcome: no input, or several
+    unreadable_folder,  // a folder, on either side, that could not be read
 };
 
 struct PlanEntry {
-    Step step = Step::copy;
+    EntryKind kind = EntryKind::copy;
+    Outcome outcome = Outcome::no_matching_input;  // for an unpaired output
     std::string path;        // the output's path as reported; for a folder, the folder's
     std::string input_path;  // the input's path, for a copy
 };
 
-// A specification that matched no file at all, which ends the run: the
-// report then says so after the unreadable folders, and has no other entry.
-enum class Unmatched { none, inputs, outputs };
+// The line that ends the report when a specification matched no file at
+// all: "no input files found!", say, or "file %s not found!" with the
+// specification as typed (its default extension added).
+struct NothingMatched {
+    const char* message;
+    std::string specification;
+};
 
 struct Plan {
-    std::vector<PlanEntry> entries;  // in report order
-    Unmatched unmatched = Unmatched::none;
+    // In report order. When a specification matched nothing, only the
+    // folders that could not be read, which the report tells first.
+    std::vector<PlanEntry> entries;
+    std::optional<NothingMatched> nothing_matched;
 };
 
 // The two specifications, their default extension added.
@@ -37,6 +45,11 @@ struct Specifications {
     std::string input;
     std::string output;
 };
+
+// Says that one side's specification matched nothing, and leaves in the
+// plan only the folders that could not be read.
+enum class Side { inputs, outputs };
+void end_with_nothing_matched(Plan& plan, Side side, const Specifications& specifications);
 
 // Plans the outputs listed in one folder, in listing order: each takes the
 // input of its base name among input_names (or, with lone_input_serves_all,
@@ -55,6 +68,8 @@ Plan plan_folder_run(const Specifications& specifications);
 // or the one input when the input specification has no wildcards. The
 // output tree is walked depth first, each folder's files before its
 // subfolders, hidden folders and links to folders skipped.
-Plan plan_tree_run(const Specifications& specifications);
+// Once listings turn out slow, the workers list several folders at once.
+class Workers;
+Plan plan_tree_run(const Specifications& specifications, Workers& workers);
 
 }  // namespace kestrane

@@ -1,9 +1,22 @@
-#include "cli/name_rules.h"
+#include <algorithm>
+
+#include "cli/messages.h"
 #include "cli/pairing.h"
 #include "cli/plan.h"
+#include "names/name_rules.h"
 #include "platform/listing.h"
 
 namespace kestrane {
+
+void end_with_nothing_matched(Plan& plan, Side side, const Specifications& specifications) {
+    const std::string& specification = side == Side::inputs ? specifications.input : specifications.output;
+    if (has_wildcards(specification)) {
+        plan.nothing_matched = {side == Side::inputs ? messages::kNoInputFiles : messages::kNoOutputFiles, {}};
+    } else {
+        plan.nothing_matched = {messages::kFileNotFound, specification};
+    }
+    std::erase_if(plan.entries, [](const PlanEntry& entry) { return entry.kind != EntryKind::unreadable_folder; });
+}
 
 void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
                   const std::vector<std::string>& input_names, std::string_view input_folder,
@@ -18,7 +31,8 @@ void plan_outputs(std::vector<std::string>& output_names, std::string_view outpu
         if (match.matches == Matches::one) {
             entry.input_path.assign(input_folder).append(input_names[match.input]);
         } else {
-            entry.step = match.matches == Matches::none ? Step::no_matching_input : Step::multiple_matching_inputs;
+            entry.kind = EntryKind::unpaired;
+            entry.outcome = match.matches == Matches::none ? Outcome::no_matching_input : Outcome::multiple_matching_inputs;
         }
     }
 }
@@ -26,10 +40,8 @@ void plan_outputs(std::vector<std::string>& output_names, std::string_view outpu
 // Both lists are made before the plan; a folder both specifications name
 // is read once.
 Plan plan_folder_run(const Specifications& specifications) {
-    std::string_view input_folder = directory_part(specifications.input);
-    std::string_view output_folder = directory_part(specifications.output);
-    std::string_view input_pattern = std::string_view(specifications.input).substr(input_folder.size());
-    std::string_view output_pattern = std::string_view(specifications.output).substr(output_folder.size());
+    auto [input_folder, input_pattern] = split_specification(specifications.input);
+    auto [output_folder, output_pattern] = split_specification(specifications.output);
     platform::FolderListing inputs, outputs;
     if (input_folder == output_folder) {
         inputs = platform::list_folder(input_folder, input_pattern, output_pattern);
@@ -41,7 +53,7 @@ Plan plan_folder_run(const Specifications& specifications) {
 
     Plan plan;
     if (inputs.first.empty() || outputs.first.empty()) {
-        plan.unmatched = inputs.first.empty() ? Unmatched::inputs : Unmatched::outputs;
+        end_with_nothing_matched(plan, inputs.first.empty() ? Side::inputs : Side::outputs, specifications);
         return plan;
     }
     plan_outputs(outputs.first, output_folder, inputs.first, input_folder, true, plan.entries);

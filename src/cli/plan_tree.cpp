@@ -1,18 +1,13 @@
-#include "cli/jobs.h"
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 #include "cli/plan.h"
 #include "cli/tree_walk.h"
-#include "platform/facts.h"
+#include "cli/workers.h"
+#include "names/path_facts.h"
 #include "platform/listing.h"
 
 namespace kestrane {
 namespace tree {
 namespace {
-
-Root root_of(const std::string& specification) {
-    std::string_view folder = directory_part(specification);
-    return {folder, std::string_view(specification).substr(folder.size())};
-}
 
 // A folder's path as reported: the root as typed and the relative folder,
 // without its last separator ("." for the current folder).
@@ -33,7 +28,7 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
     std::string_view also_inputs = side.same_root && !side.lone_input ? side.root.pattern : std::string_view();
     platform::FolderListing outputs = platform::list_folder(output_folder, trees.outputs.pattern, also_inputs, true);
     if (outputs.state == platform::FolderState::unreadable) {
-        folder.entries.push_back({Step::unreadable_folder, folder_path(trees.outputs.folder, relative), {}});
+        folder.entries.push_back({EntryKind::unreadable_folder, {}, folder_path(trees.outputs.folder, relative), {}});
     }
     if (outputs.state != platform::FolderState::listed) return folder;
     folder.identity = outputs.identity;
@@ -52,7 +47,7 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
         inputs = platform::list_folder(input_folder, side.root.pattern);
         if (inputs.state == platform::FolderState::unreadable) {
             // in place of the folder's outputs, once
-            folder.entries.push_back({Step::unreadable_folder, folder_path(side.root.folder, relative), {}});
+            folder.entries.push_back({EntryKind::unreadable_folder, {}, folder_path(side.root.folder, relative), {}});
             return folder;
         }
     }
@@ -66,36 +61,34 @@ void Walk::take(FolderPlan& folder, const std::string& relative) {
     found.outputs = found.outputs || folder.found.outputs;
     for (PlanEntry& entry : folder.entries) plan.entries.push_back(std::move(entry));
     for (auto name = folder.subfolders.rbegin(); name != folder.subfolders.rend(); ++name) {
-        pending.push_back(relative + *name + platform::kPathSeparator);
+        pending.push_back(relative + *name + kPathSeparator);
     }
 }
 
 }  // namespace tree
 
-Plan plan_tree_run(const Specifications& specifications) {
+Plan plan_tree_run(const Specifications& specifications, Workers& workers) {
     using namespace tree;
     Trees trees;
-    trees.outputs = root_of(specifications.output);
+    trees.outputs = split_specification(specifications.output);
     InputSide& side = trees.inputs;
-    side.root = root_of(specifications.input);
+    side.root = split_specification(specifications.input);
     side.same_root = side.root.folder == trees.outputs.folder;
     side.lone_input = !has_wildcards(specifications.input);
     Walk walk;
     if (side.lone_input) {
         side.lone_input_names = platform::list_folder(side.root.folder, side.root.pattern).first;
         if (side.lone_input_names.empty()) {
-            walk.plan.unmatched = Unmatched::inputs;
+            end_with_nothing_matched(walk.plan, Side::inputs, specifications);
             return std::move(walk.plan);
         }
         walk.found.inputs = true;
     }
     // Depth first, each folder before its subfolders, one folder at a time
     // while listings are quick; with listers for the rest once they are slow.
-    Jobs jobs = jobs_asked();
-    StepClock clock;
     while (!walk.pending.empty()) {
-        if (jobs.most > 1 && (jobs.from_the_start || clock.slow_now())) {
-            walk_with_listers(trees, jobs.most, walk);
+        if (WorkerPool* pool = workers.before_step()) {
+            walk_with_listers(trees, *pool, walk);
             break;
         }
         std::string relative = std::move(walk.pending.back());
@@ -108,9 +101,9 @@ Plan plan_tree_run(const Specifications& specifications) {
     // Over a tree, a specification that matched nothing is told outputs
     // first: inputs are looked for only where there are outputs.
     if (!walk.found.outputs) {
-        walk.plan.unmatched = Unmatched::outputs;
+        end_with_nothing_matched(walk.plan, Side::outputs, specifications);
     } else if (!walk.found.inputs) {
-        walk.plan.unmatched = Unmatched::inputs;
+        end_with_nothing_matched(walk.plan, Side::inputs, specifications);
     }
     return std::move(walk.plan);
 }

@@ -1,7 +1,6 @@
 #include "cli/report.h"
 
 #include <initializer_list>
-#include <optional>
 #include <string>
 
 #include "cli/json_lines.h"
@@ -12,14 +11,10 @@ namespace kestrane::report {
 namespace {
 
 // One report a process.
-struct Report {
-    Form form = Form::text;
-    bool dry_run = false;
-    RunTally tally;
-};
-Report the_report;
+Form the_form = Form::text;
+bool the_run_is_dry = false;
 
-bool in_json_lines() { return the_report.form == Form::json_lines; }
+bool in_json_lines() { return the_form == Form::json_lines; }
 
 // The message with its one '%s' or '%c' (if any) replaced by value.
 std::string filled(std::string_view message, std::string_view value) {
@@ -54,71 +49,20 @@ void write_object(std::string& object) {
     platform::write_output(object);
 }
 
-// A line of text, or in JSON Lines its message object.
-void say_line(std::string_view text) {
-    if (!in_json_lines()) return platform::write_output(text);
-    std::string object = R"({"type":"message","message":)";
-    json::append_text(object, line_of(text));
-    write_object(object);
-}
-
-std::string outcome_line(Outcome outcome, std::string_view input_path, std::string_view output_path) {
-    using namespace messages;
-    switch (outcome) {
-        case Outcome::updated: return filled(kUpdated, input_path);
-        case Outcome::appended: return filled(kAppended, input_path);
-        case Outcome::up_to_date: return filled(kUpToDate, input_path);
-        case Outcome::would_update: return filled(kWouldUpdate, input_path);
-        case Outcome::would_append: return filled(kWouldAppend, input_path);
-        case Outcome::no_matching_input: return kNoMatchingInput;
-        case Outcome::multiple_matching_inputs: return kMultipleMatchingInputs;
-        case Outcome::cant_open_input: return filled(kCantOpenInput, input_path);
-        case Outcome::cant_open_output: return kCantOpenOutput;
-        case Outcome::input_has_no_tag: return filled(kInputHasNoTag, input_path);
-        case Outcome::output_already_tagged: return filled(kOutputAlreadyTagged, output_path);
-        case Outcome::output_has_no_tag: return filled(kOutputHasNoTag, output_path);
-        case Outcome::update_failed: return kUpdateFailed;
-        case Outcome::append_failed: return kAppendFailed;
+std::string outcome_line(const OutcomeFacts& facts, std::string_view output_path, std::string_view input_path) {
+    switch (facts.names) {
+        case Names::input: return filled(facts.line, input_path);
+        case Names::output: return filled(facts.line, output_path);
+        case Names::nothing: return facts.line;
     }
-    return {};
-}
-
-void say_output(Outcome outcome, std::optional<std::string_view> input_path, std::string_view output_path) {
-    ++the_report.tally.outputs[static_cast<std::size_t>(outcome)];
-    std::string line = outcome_line(outcome, input_path.value_or(""), output_path);
-    if (!in_json_lines()) return platform::write_output(line);
-    std::string object = R"({"type":"output","output":)";
-    json::append_text(object, output_path);
-    object += R"(,"input":)";
-    if (input_path) {
-        json::append_text(object, *input_path);
-    } else {
-        object += "null";
-    }
-    object.append(R"(,"outcome":")").append(outcome_word(outcome)).append(R"(","message":)");
-    json::append_text(object, line_of(line));
-    write_object(object);
-}
-
-void say_summary(int status) {
-    std::string object = R"({"type":"summary","outputs":)";
-    object += std::to_string(totals_of(the_report.tally).outputs);
-    object += R"(,"counts":{)";
-    for (std::size_t outcome = 0; outcome < kOutcomeCount; ++outcome) {
-        if (outcome > 0) object += ',';
-        object.append("\"").append(outcome_word(static_cast<Outcome>(outcome))).append("\":");
-        object += std::to_string(the_report.tally.outputs[outcome]);
-    }
-    object.append(R"(},"dry_run":)").append(the_report.dry_run ? "true" : "false");
-    object.append(R"(,"exit_status":)").append(std::to_string(status));
-    write_object(object);
+    return facts.line;
 }
 
 }  // namespace
 
 void start(Form form, bool dry_run) {
-    the_report.form = form;
-    the_report.dry_run = dry_run;
+    the_form = form;
+    the_run_is_dry = dry_run;
     if (form == Form::json_lines) platform::use_exact_output();
 }
 
@@ -126,45 +70,62 @@ void say_text(std::string_view text) {
     if (!in_json_lines()) platform::write_output(text);
 }
 
-void say(std::string_view message, std::string_view value) { say_line(filled(message, value)); }
-
-void say_bad_command_line() {
-    the_report.tally.bad_command_line = true;
-    say_text(messages::kUsage);
-}
-
-void say_shortfall(std::string_view message, std::string_view value) {
-    the_report.tally.fell_short = true;
-    say(message, value);
+void say(std::string_view message, std::string_view value) {
+    std::string text = filled(message, value);
+    if (!in_json_lines()) return platform::write_output(text);
+    std::string object = R"({"type":"message","message":)";
+    json::append_text(object, line_of(text));
+    write_object(object);
 }
 
 void say_folder_unreadable(std::string_view folder) {
     say_text("\n");
-    say_shortfall(messages::kCantReadFolder, folder);
+    say(messages::kCantReadFolder, folder);
 }
 
-void say_heading(std::string_view output_path) { say_text(filled(messages::kHeading, output_path)); }
-
-void say_outcome(CopyOutcome outcome, std::string_view input_path, std::string_view output_path) {
-    say_output(outcome_of(outcome), input_path, output_path);
+void say_output(Outcome outcome, std::string_view output_path, std::string_view input_path) {
+    const OutcomeFacts& facts = facts_of(outcome);
+    std::string line = outcome_line(facts, output_path, input_path);
+    if (!in_json_lines()) {
+        platform::write_output(filled(messages::kHeading, output_path) + line);
+        return;
+    }
+    std::string object = R"({"type":"output","output":)";
+    json::append_text(object, output_path);
+    object += R"(,"input":)";
+    if (input_path.empty()) {
+        object += "null";
+    } else {
+        json::append_text(object, input_path);
+    }
+    object.append(R"(,"outcome":")").append(facts.word).append(R"(","message":)");
+    json::append_text(object, line_of(line));
+    write_object(object);
 }
 
-void say_unpaired(Outcome outcome, std::string_view output_path) { say_output(outcome, std::nullopt, output_path); }
-
-void say_totals() {
+void say_totals(const RunTally& tally) {
     if (in_json_lines() || !platform::output_is_terminal()) return;
-    Totals totals = totals_of(the_report.tally);
-    std::string line = counted(messages::kTotals, {totals.outputs, totals.updated, totals.appended,
-                                                    totals.up_to_date, totals.not_done});
-    if (totals.left_alone > 0) line += counted(messages::kLeftAlone, {totals.left_alone});
+    Totals totals = totals_of(tally);
+    std::string line = counted(messages::kTotals, {totals.outputs, totals[Column::updated], totals[Column::appended],
+                                                    totals[Column::up_to_date], totals[Column::not_done]});
+    if (totals[Column::left_alone] > 0) line += counted(messages::kLeftAlone, {totals[Column::left_alone]});
     line += '\n';
     platform::write_output(line);
 }
 
-int finish() {
-    int status = exit_status(the_report.tally);
-    if (in_json_lines()) say_summary(status);
-    return status;
+void finish(const RunTally& tally, int exit_status) {
+    if (!in_json_lines()) return;
+    std::string object = R"({"type":"summary","outputs":)";
+    object += std::to_string(totals_of(tally).outputs);
+    object += R"(,"counts":{)";
+    for (const OutcomeFacts& facts : kOutcomes) {
+        if (facts.outcome != kOutcomes.front().outcome) object += ',';
+        object.append("\"").append(facts.word).append("\":");
+        object += std::to_string(tally.outputs[static_cast<std::size_t>(facts.outcome)]);
+    }
+    object.append(R"(},"dry_run":)").append(the_run_is_dry ? "true" : "false");
+    object.append(R"(,"exit_status":)").append(std::to_string(exit_status));
+    write_object(object);
 }
 
 }  // namespace kestrane::report

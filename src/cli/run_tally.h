@@ -1,40 +1,22 @@
-// What a run came to, counted as its report says it: the exit status and
-// both summaries (the line for people, the JSON Lines summary) are made
-// from it.
+// What a run came to: the outcome of every output and what else fell short.
+// The run keeps it as it goes; the exit status and both summaries (the
+// totals for people, the JSON Lines summary) are made from it.
 #pragma once
 
 #include <array>
 #include <cstddef>
-#include <string_view>
 
-#include "tags/copy_tag.h"
+#include "cli/outcomes.h"
 
 namespace kestrane {
 
-// What became of one output: every line the report can print after an
-// output's heading.
-enum class Outcome {
-    updated,
-    appended,
-    up_to_date,
-    would_update,
-    would_append,
-    no_matching_input,
-    multiple_matching_inputs,
-    cant_open_input,
-    cant_open_output,
-    input_has_no_tag,
-    output_already_tagged,  // refused, as -a asks
-    output_has_no_tag,      // refused, as -u asks
-    update_failed,
-    append_failed,
+// What the run met outside any one output.
+enum class RunNote {
+    bad_command_line,    // the usage text stood in for a run
+    nothing_matched,     // a specification matched no file at all
+    unreadable_folder,
+    out_of_memory,
 };
-inline constexpr std::size_t kOutcomeCount = 14;
-
-Outcome outcome_of(CopyOutcome outcome);
-
-// The outcome's name in a JSON Lines report: "updated", "up_to_date", ...
-std::string_view outcome_word(Outcome outcome);
 
 // The exit statuses.
 inline constexpr int kStatusDone = 0;            // every output got its tag or was left alone as asked
@@ -43,18 +25,18 @@ inline constexpr int kStatusBadCommandLine = 2;  // the usage text was printed i
 
 struct RunTally {
     std::array<std::size_t, kOutcomeCount> outputs{};  // by Outcome
-    bool bad_command_line = false;
-    bool fell_short = false;  // a specification matched nothing, a folder could not be read, memory ran out
+    unsigned notes = 0;                                 // a bit for each RunNote met
+
+    void count(Outcome outcome) { ++outputs[static_cast<std::size_t>(outcome)]; }
+    void note(RunNote note) { notes |= 1u << static_cast<unsigned>(note); }
+    bool has(RunNote note) const { return (notes & (1u << static_cast<unsigned>(note))) != 0; }
 };
 
-// The people's counts: a dry run counts what it would have done.
+// The totals for people, by column.
 struct Totals {
     std::size_t outputs = 0;
-    std::size_t updated = 0;
-    std::size_t appended = 0;
-    std::size_t up_to_date = 0;
-    std::size_t not_done = 0;
-    std::size_t left_alone = 0;  // the refusals -a and -u ask for
+    std::array<std::size_t, kColumnCount> by_column{};
+    std::size_t operator[](Column column) const { return by_column[static_cast<std::size_t>(column)]; }
 };
 Totals totals_of(const RunTally& tally);
 

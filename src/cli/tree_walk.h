@@ -12,16 +12,15 @@
 #include <vector>
 
 #include "cli/plan.h"
+#include "cli/worker_pool.h"
+#include "names/name_rules.h"
 #include "platform/files.h"
 
 namespace kestrane::tree {
 
 // A specification split into the root of its tree, as typed, and the
 // pattern its last component matches in every folder of it.
-struct Root {
-    std::string_view folder;
-    std::string_view pattern;
-};
+using Root = SplitSpecification;
 
 // Where the outputs of the tree take their input from.
 struct InputSide {
@@ -69,8 +68,9 @@ struct Walk {
     void take(FolderPlan& folder, const std::string& relative);
 };
 
-// Walks every pending folder's subtree with up to `jobs` folders listed at
-// once, and takes their plans in walk order.
-void walk_with_listers(const Trees& trees, std::size_t jobs, Walk& walk);
+// Walks every pending folder's subtree with the pool's workers listing
+// folders at once, and takes their plans in walk order. Throws
+// std::bad_alloc when the workers run out of memory.
+void walk_with_listers(const Trees& trees, WorkerPool& pool, Walk& walk);
 
 }  // namespace kestrane::tree

@@ -49,13 +49,28 @@ bool set_file_length(const OpenFile& file, std::uint64_t length);
 // Closes the file; harmless on a file that is not open.
 void close_file(OpenFile& file);
 
-// Which file the path names now, symbolic links followed, asked without
-// taking the file from anyone; none when that can't be told (the file is
-// missing, say). Given warm_end, a file on a local disk whose end is not
-// in the system's cache has its last warm_end bytes read into it in the
-// background, for a read that comes soon (on a network share that would
-// cost more round trips than it saves). Safe on any thread.
-std::optional<FileIdentity> identify_file(const std::string& path, std::size_t warm_end = 0);
+// What a look at a path tells of the file it names now, without opening it.
+struct FileFacts {
+    FileIdentity identity;
+    std::uint64_t length = 0;
+    bool regular = false;  // a regular file (not a folder, a device, a FIFO)
+};
+
+// Looks at the file the path names now, symbolic links followed, without
+// taking it from anyone; none when that can't be told (the file is missing,
+// say). Safe on any thread.
+std::optional<FileFacts> look_up_file(const std::string& path);
+
+// Whether the file lies on a local disk, where asking the system to read
+// ahead costs nothing (on a network share each ask is a round trip of its
+// own). Asked of the system once a volume.
+bool is_on_local_disk(const std::string& path, const FileFacts& facts);
+
+// Asks the system to read count bytes from offset into its cache in the
+// background, for a read that comes soon, and returns at once; opens the
+// file for that without blocking and without a lock. Nothing where the
+// system has no such call.
+void ask_to_read_ahead(const std::string& path, std::uint64_t offset, std::uint64_t count);
 
 // How many more files the process could open now, counted up to `enough`
 // (`enough` where nothing but memory limits it).

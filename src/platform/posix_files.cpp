@@ -117,26 +117,26 @@ void close_file(OpenFile& file) {
     file.handle = -1;
 }
 
-// Asks the kernel to read the range in the background (POSIX_FADV_WILLNEED):
-// the call returns once the read is queued, so a few threads keep many
-// reads in flight and the disk serves them in its own order. Opened without
-// blocking (a FIFO never waits for a peer) and without a lock, so no open of
-// the run's fails because of it.
-void warm_end_of(const std::string& path, const struct stat& status, std::size_t count) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return;
-    off_t start = status.st_size - std::min(status.st_size, static_cast<off_t>(count));
-    ::posix_fadvise(fd, start, status.st_size - start, POSIX_FADV_WILLNEED);
-    ::close(fd);
-}
-
-std::optional<FileIdentity> identify_file(const std::string& path, std::size_t warm_end) {
+std::optional<FileFacts> look_up_file(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) return std::nullopt;
-    if (warm_end > 0 && S_ISREG(status.st_mode) && status.st_size > 0 && is_local_device(status.st_dev, path)) {
-        warm_end_of(path, status, warm_end);
-    }
-    return FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return FileFacts{{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)},
+                     static_cast<std::uint64_t>(status.st_size), S_ISREG(status.st_mode)};
+}
+
+bool is_on_local_disk(const std::string& path, const FileFacts& facts) {
+    return is_local_device(static_cast<dev_t>(facts.identity.volume), path);
+}
+
+// POSIX_FADV_WILLNEED returns once the read is queued, so a few threads keep
+// many reads in flight and the disk serves them in its own order. Opened
+// without blocking (a FIFO never waits for a peer) and without a lock, so no
+// open of the run's fails because of it.
+void ask_to_read_ahead(const std::string& path, std::uint64_t offset, std::uint64_t count) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(count), POSIX_FADV_WILLNEED);
+    ::close(fd);
 }
 
 // Descriptors are numbered from 0 up to the limit: the free ones among the

@@ -13,7 +13,7 @@
 #include <optional>
 #include <sys/stat.h>
 
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 
 namespace kestrane::platform {
 namespace {

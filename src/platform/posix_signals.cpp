@@ -18,6 +18,14 @@ constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // then ends the process.
 std::atomic<int> changes_in_progress{0};
 std::atomic<int> deferred_signal{0};
+std::atomic<int> interrupts_come{0};
+std::atomic<bool> held_by_the_run{false};
+
+// Whether the interrupts that came end the process once no change is in
+// progress: any interrupt the run does not hold, and a second one.
+bool ends_between_changes() {
+    return deferred_signal.load() != 0 && (!held_by_the_run.load() || interrupts_come.load() > 1);
+}
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free atomics");
 
 // Ends the process the way the signal would have without our handler: sent
@@ -34,9 +42,12 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-fre
     for (;;) ::pause();
 }
 
+// Held by the run, the first interrupt only takes note: the run ends the
+// process once it has told what its pairs in flight did.
 void on_interrupt(int signal_number) {
     deferred_signal.store(signal_number);
-    if (changes_in_progress.load() == 0) end_by_signal(signal_number);
+    interrupts_come.fetch_add(1);
+    if (changes_in_progress.load() == 0 && ends_between_changes()) end_by_signal(signal_number);
 }
 
 }  // namespace
@@ -64,18 +75,25 @@ void init_signals() {
     }
 }
 
-// A change that would start after an interrupt never starts: the thread
-// gives way and waits for the end instead.
+// A change that would start after an interrupt that ends the process never
+// starts: the thread gives way and waits for the end instead. Held once,
+// the pairs in flight finish.
 void begin_file_change() {
     changes_in_progress.fetch_add(1);
-    if (deferred_signal.load() != 0) {
+    if (ends_between_changes()) {
         end_file_change();
         for (;;) ::pause();
     }
 }
 
 void end_file_change() {
-    if (changes_in_progress.fetch_sub(1) == 1 && deferred_signal.load() != 0) end_by_signal(deferred_signal.load());
+    if (changes_in_progress.fetch_sub(1) == 1 && ends_between_changes()) end_by_signal(deferred_signal.load());
 }
+
+void hold_interrupts() { held_by_the_run.store(true); }
+
+bool interrupted() { return deferred_signal.load() != 0; }
+
+void end_as_interrupted() { end_by_signal(deferred_signal.load()); }
 
 }  // namespace kestrane::platform

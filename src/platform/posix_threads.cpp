@@ -6,10 +6,6 @@
 #include <pthread.h>
 #include <signal.h>
 
-#if defined(__GLIBC__)
-#include <malloc.h>
-#endif
-
 namespace kestrane::platform {
 namespace {
 
@@ -20,20 +16,6 @@ constexpr std::size_t kStackSize = std::size_t{4} << 20;
 #else
 constexpr std::size_t kStackSize = std::size_t{256} << 10;
 #endif
-
-// glibc gives each new thread an allocation arena of its own, reserving 64
-// MiB of address space apiece: under a memory limit that is room the run
-// needs. The threads share the one arena instead; they allocate little.
-// And a tag of 1 MiB or more always gets a mapping of its own, given back
-// the moment it is freed: glibc otherwise raises that threshold after the
-// first big tag is freed, and with several pairs in flight the freed tags
-// then stay in the heap, about doubling the run's memory.
-void tune_allocation_for_threads() {
-#if defined(__GLIBC__)
-    static const bool shared = ::mallopt(M_ARENA_MAX, 1) != 0 && ::mallopt(M_MMAP_THRESHOLD, 1 << 20) != 0;
-    (void)shared;
-#endif
-}
 
 struct Start {
     void (*body)(void*);
@@ -61,7 +43,6 @@ pthread_t native(const Thread& thread) {
 // signal is blocked around pthread_create, so that interrupts are always
 // handled by the first thread, which defers them while a file changes.
 bool start_thread(Thread& thread, void (*body)(void*), void* argument) {
-    tune_allocation_for_threads();
     pthread_attr_t attributes;
     if (::pthread_attr_init(&attributes) != 0) return false;
     ::pthread_attr_setstacksize(&attributes, kStackSize);

@@ -16,4 +16,16 @@ void init_signals();
 void begin_file_change();
 void end_file_change();
 
+// From here on an interrupt no longer ends the process by itself: the run
+// asks interrupted(), lets the pairs in flight finish, reports them, and
+// ends with end_as_interrupted(). A second interrupt, outside a file
+// change, still ends the process at once.
+void hold_interrupts();
+
+// Whether an interrupt has come.
+bool interrupted();
+
+// Ends the process the way the interrupt that came would have.
+[[noreturn]] void end_as_interrupted();
+
 }  // namespace kestrane::platform

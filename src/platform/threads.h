@@ -1,5 +1,5 @@
-// Threads of the run's own: small stacks, one allocation arena for all, and
-// never an interrupt handled on one (interrupts go to the first thread).
+// Threads of the run's own: small stacks, and never an interrupt handled on
+// one (interrupts go to the first thread).
 #pragma once
 
 #include <cstdint>

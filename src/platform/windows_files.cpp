@@ -44,7 +44,7 @@ bool seek_to(HANDLE handle, std::uint64_t offset) {
     return ::SetFilePointerEx(handle, distance, nullptr, FILE_BEGIN) != 0;
 }
 
-// Handles opened only to learn a file's identity (see identify_file) are
+// Handles opened only to learn a file's identity (see look_up_file) are
 // open only while this is held shared. Such a handle asks for no access to
 // the file's data, which should never make an open without sharing fail;
 // should one fail with a sharing violation all the same, it is tried once
@@ -123,25 +123,32 @@ void close_file(OpenFile& file) {
 }
 
 // A handle with no access to the file's data, sharing everything: it takes
-// the file from no one, whoever holds it, and tells its volume and index.
-// Windows has no call that only asks for a file's bytes to be cached: the
-// end is not warmed.
-std::optional<FileIdentity> identify_file(const std::string& path, std::size_t) {
+// the file from no one, whoever holds it, and tells its volume, index and
+// length.
+std::optional<FileFacts> look_up_file(const std::string& path) {
     std::wstring system_path = system_path_of_listed_file(path);
     ::AcquireSRWLockShared(&identity_handles);
     HANDLE handle = ::CreateFileW(system_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::optional<FileIdentity> identity;
+    std::optional<FileFacts> facts;
     if (handle != INVALID_HANDLE_VALUE) {
         BY_HANDLE_FILE_INFORMATION information{};
         if (::GetFileInformationByHandle(handle, &information) != 0) {
-            identity = identity_of(information);
+            facts = FileFacts{identity_of(information),
+                              std::uint64_t{information.nFileSizeHigh} << 32 | information.nFileSizeLow,
+                              (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0};
         }
         ::CloseHandle(handle);
     }
     ::ReleaseSRWLockShared(&identity_handles);
-    return identity;
+    return facts;
 }
+
+// Windows has no call that only asks for a file's bytes to be cached: no
+// disk is taken for one where asking pays, and nothing is asked.
+bool is_on_local_disk(const std::string&, const FileFacts&) { return false; }
+
+void ask_to_read_ahead(const std::string&, std::uint64_t, std::uint64_t) {}
 
 // Handles are limited by memory alone.
 std::size_t free_file_descriptors(std::size_t enough) { return enough; }

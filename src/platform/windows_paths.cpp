@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 #include "platform/windows_text.h"
 
 namespace kestrane::platform {

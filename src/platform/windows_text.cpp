@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "platform/utf8.h"
+#include "names/utf8.h"
 
 namespace kestrane::platform {
 namespace {

@@ -14,16 +14,27 @@ void WouldBeWritten::remember(const platform::FileIdentity& file, const TagFinge
     tags_[file] = tag;
 }
 
-void TagRoom::take(std::uint64_t bytes) {
+void TagRoom::take(std::uint64_t bytes, bool alone) {
     std::unique_lock lock(mutex_);
-    freed_.wait(lock, [&] { return taken_ == 0 || taken_ + bytes <= limit_; });
+    if (alone) {
+        // The others take no more room meanwhile, so that it empties.
+        ++waiting_alone_;
+        freed_.wait(lock, [&] { return !held_alone_ && taken_ == 0; });
+        --waiting_alone_;
+    } else {
+        freed_.wait(lock, [&] {
+            return !held_alone_ && waiting_alone_ == 0 && (taken_ == 0 || taken_ + bytes <= limit_);
+        });
+    }
     taken_ += bytes;
+    held_alone_ = alone;
 }
 
 void TagRoom::give_back(std::uint64_t bytes) {
     {
         std::lock_guard lock(mutex_);
         taken_ -= bytes;
+        if (taken_ == 0) held_alone_ = false;
     }
     freed_.notify_all();
 }

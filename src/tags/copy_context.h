@@ -31,11 +31,13 @@ private:
 // Room for the tags that copies in flight hold in memory: a copy takes room
 // for its two tags before it loads them and gives it back when it is done.
 // It waits while the room is taken, except that a copy always gets room
-// when no other holds any, however big its tags.
+// when no other holds any, however big its tags. A copy that ran out of
+// memory beside others tries again alone: it waits until no other holds
+// any room, and keeps the others out until it gives its room back.
 class TagRoom {
 public:
     explicit TagRoom(std::uint64_t bytes) : limit_(bytes) {}
-    void take(std::uint64_t bytes);
+    void take(std::uint64_t bytes, bool alone);
     void give_back(std::uint64_t bytes);
 
 private:
@@ -43,11 +45,14 @@ private:
     std::condition_variable freed_;
     std::uint64_t limit_;
     std::uint64_t taken_ = 0;
+    bool held_alone_ = false;
+    std::size_t waiting_alone_ = 0;
 };
 
 struct CopyContext {
     WouldBeWritten* would_be_written = nullptr;  // consulted and added to by a dry run
     TagRoom* room = nullptr;                     // none: the copy is alone
+    bool alone = false;                          // take the room alone (see TagRoom)
 };
 
 }  // namespace kestrane

@@ -67,9 +67,9 @@ struct RoomTaken {
     FoundTag& first;
     FoundTag& second;
     std::uint64_t bytes;
-    RoomTaken(TagRoom* room, FoundTag& first, FoundTag& second)
-        : room(room), first(first), second(second), bytes(first.place.length + second.place.length) {
-        if (room != nullptr) room->take(bytes);
+    RoomTaken(const CopyContext& context, FoundTag& first, FoundTag& second)
+        : room(context.room), first(first), second(second), bytes(first.place.length + second.place.length) {
+        if (room != nullptr) room->take(bytes, context.alone);
     }
     ~RoomTaken() {
         first.record = {};
@@ -82,47 +82,47 @@ struct RoomTaken {
 
 }  // namespace
 
-CopyOutcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
+Outcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
                      const CopyContext& context) {
     platform::OpenFile input;
-    if (!platform::open_input_file(input_path, input)) return CopyOutcome::cant_open_input;
+    if (!platform::open_input_file(input_path, input)) return Outcome::cant_open_input;
     ClosesOnReturn close_input{input};
 
     platform::OpenFile output;
-    if (!platform::open_output_file(output_path, output)) return CopyOutcome::cant_open_output;
+    if (!platform::open_output_file(output_path, output)) return Outcome::cant_open_output;
     ClosesOnReturn close_output{output};  // declared last, so closed first
 
     const WouldBeWritten* remembered = options.dry_run ? context.would_be_written : nullptr;
     FoundTag input_tag, output_tag;
     find_tag(input_tag, input, remembered);
-    if (!input_tag.present()) return CopyOutcome::input_has_no_tag;
+    if (!input_tag.present()) return Outcome::input_has_no_tag;
     find_tag(output_tag, output, remembered);
-    RoomTaken room(context.room, input_tag, output_tag);
+    RoomTaken room(context, input_tag, output_tag);
     if (!input_tag.remembered && !load_tag(input, input_tag.tail, input_tag.place, input_tag.record)) {
-        return CopyOutcome::input_has_no_tag;
+        return Outcome::input_has_no_tag;
     }
     bool output_tagged = output_tag.remembered ||
                          (output_tag.place.kind != TagKind::none &&
                           load_tag(output, output_tag.tail, output_tag.place, output_tag.record));
 
-    if (output_tagged && options.mode == TransferMode::append_only) return CopyOutcome::output_already_tagged;
-    if (!output_tagged && options.mode == TransferMode::update_only) return CopyOutcome::output_has_no_tag;
+    if (output_tagged && options.mode == TransferMode::append_only) return Outcome::output_already_tagged;
+    if (!output_tagged && options.mode == TransferMode::update_only) return Outcome::output_has_no_tag;
     // A tag found at the end of a file ends it, so an output whose tag is the
     // input's is already as the copy would leave it.
-    if (output_tagged && same_tag(input_tag, output_tag)) return CopyOutcome::up_to_date;
+    if (output_tagged && same_tag(input_tag, output_tag)) return Outcome::up_to_date;
     if (options.dry_run) {
         if (context.would_be_written != nullptr) {
             context.would_be_written->remember(output.identity, fingerprint_of(input_tag));
         }
-        return output_tagged ? CopyOutcome::would_update : CopyOutcome::would_append;
+        return output_tagged ? Outcome::would_update : Outcome::would_append;
     }
     if (output_tagged) {
         return place_tag(input_tag.record, output, output_tag.record, output_tag.place.position)
-                   ? CopyOutcome::updated
-                   : CopyOutcome::update_failed;
+                   ? Outcome::updated
+                   : Outcome::update_failed;
     }
-    return place_tag(input_tag.record, output, output_tag.record, output.length) ? CopyOutcome::appended
-                                                                                  : CopyOutcome::append_failed;
+    return place_tag(input_tag.record, output, output_tag.record, output.length) ? Outcome::appended
+                                                                                  : Outcome::append_failed;
 }
 
 }  // namespace kestrane

@@ -54,6 +54,12 @@ bool read_tag(TagRecord& record, const platform::OpenFile& file, std::uint64_t& 
     return true;
 }
 
+void ask_ahead_for_tag(const std::string& path, const platform::FileFacts& facts) {
+    if (!facts.regular || facts.length == 0 || !platform::is_on_local_disk(path, facts)) return;
+    std::uint64_t count = std::min<std::uint64_t>(facts.length, kTailReadSize);
+    platform::ask_to_read_ahead(path, facts.length - count, count);
+}
+
 bool write_tag(const TagRecord& record, const platform::OpenFile& file, std::uint64_t position) {
     if (record.kind == TagKind::none || record.bytes.empty()) return false;
     if (!platform::write_at(file, position, record.bytes)) return false;

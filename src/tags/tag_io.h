@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "platform/files.h"
 #include "tags/tag_record.h"
@@ -41,6 +42,11 @@ bool load_tag(const platform::OpenFile& file, const FileTail& tail, const TagPla
 // locate_tag and load_tag in one: loads the tag that ends the file into
 // record and sets position to its first byte.
 bool read_tag(TagRecord& record, const platform::OpenFile& file, std::uint64_t& position);
+
+// Asks the system to bring the end of the file, where its tag lies, into
+// its cache in the background, for a copy that reads it soon: only on a
+// local disk, where the ask costs nothing.
+void ask_ahead_for_tag(const std::string& path, const platform::FileFacts& facts);
 
 // Writes the record's bytes at position in one write, then cuts the file
 // after them if it was longer. False when the record is empty or anything

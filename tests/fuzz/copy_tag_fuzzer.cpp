@@ -146,21 +146,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kestrane::TagRecord output_tag = read_and_check(output_path, output);
 
     // What the copy must decide and make of the output.
-    using kestrane::CopyOutcome;
+    using kestrane::Outcome;
     SeenTag old_tag = tag_at_end(output);
     bool has_old_tag = old_tag.kind != kestrane::TagKind::none;
     // An output that already ends in the input's very tag is left as it is.
     bool in_place = has_old_tag && output_tag.kind == input_tag.kind && output_tag.bytes == input_tag.bytes;
-    CopyOutcome expected_outcome =
-        input_tag.kind == kestrane::TagKind::none ? CopyOutcome::input_has_no_tag
-        : has_old_tag ? (mode == kestrane::TransferMode::append_only ? CopyOutcome::output_already_tagged
-                         : in_place                                  ? CopyOutcome::up_to_date
-                         : options.dry_run                           ? CopyOutcome::would_update
-                                                                     : CopyOutcome::updated)
-                      : (mode == kestrane::TransferMode::update_only ? CopyOutcome::output_has_no_tag
-                         : options.dry_run                           ? CopyOutcome::would_append
-                                                                     : CopyOutcome::appended);
-    bool writes = expected_outcome == CopyOutcome::updated || expected_outcome == CopyOutcome::appended;
+    Outcome expected_outcome =
+        input_tag.kind == kestrane::TagKind::none ? Outcome::input_has_no_tag
+        : has_old_tag ? (mode == kestrane::TransferMode::append_only ? Outcome::output_already_tagged
+                         : in_place                                  ? Outcome::up_to_date
+                         : options.dry_run                           ? Outcome::would_update
+                                                                     : Outcome::updated)
+                      : (mode == kestrane::TransferMode::update_only ? Outcome::output_has_no_tag
+                         : options.dry_run                           ? Outcome::would_append
+                                                                     : Outcome::appended);
+    bool writes = expected_outcome == Outcome::updated || expected_outcome == Outcome::appended;
     std::size_t write_position = old_tag.kind != kestrane::TagKind::none ? old_tag.start : output.size();
     Bytes expected = output;
     if (writes) {
@@ -168,14 +168,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         expected.insert(expected.end(), input_tag.bytes.begin(), input_tag.bytes.end());
     }
 
-    CopyOutcome outcome = kestrane::copy_tag(input_path, output_path, options);
+    Outcome outcome = kestrane::copy_tag(input_path, output_path, options);
     // An open of the output failed twice in CI, each time once in over a
     // million runs, and never again when the input was replayed; the cause
     // is not found yet. A copy whose open fails leaves both files as they
     // were, so such a failure is said (and checked to have changed nothing)
     // and the copy tried once more: what this target checks is what the
     // copy makes of the two files' tags.
-    bool open_failed = outcome == CopyOutcome::cant_open_input || outcome == CopyOutcome::cant_open_output;
+    bool open_failed = outcome == Outcome::cant_open_input || outcome == Outcome::cant_open_output;
     if (open_failed && outcome != expected_outcome) {
         std::fprintf(stderr, "copy_tag_fuzzer: outcome %d (an open failed), tried again\n", static_cast<int>(outcome));
         check(read_whole(input_path) == input && read_whole(output_path) == output,

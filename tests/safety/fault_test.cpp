@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -144,7 +145,11 @@ TEST(FileSizeLimit, AWriteEndingAtTheLimitSucceedsOneByteMoreFailsCleanly) {
 
 // Pairs in flight never take what the run needs: with descriptors for one
 // pair only (standard input, output and error take three of five), or
-// memory for a few of its big tags, every output still gets its tag.
+// memory for a few of its big tags, every output still gets its tag. The
+// tags in flight stay within their room of 32 MiB, so 8 pairs of 12 MiB
+// never hold 96 MiB at once; and where memory holds one such pair only
+// (24 MB of address space, the tool's own 8 MB included), a pair that ran
+// out of memory beside another is tried again alone.
 TEST(Workers, NeverTakeADescriptorOrMemoryTheRunNeeds) {
     ::setenv("KESTRANE_JOBS", "8", 1);
     struct Case {
@@ -152,22 +157,32 @@ TEST(Workers, NeverTakeADescriptorOrMemoryTheRunNeeds) {
         int pairs;
         Bytes tag;
         RunOptions limits;
+        Bytes old_tag = {};
+        std::uint64_t most_memory_kib = 0;  // the peak the run may reach, when not 0
     };
+    const Bytes six_mib = zero_filled_ape_tag((6 << 20) - 64);
+    const Bytes other_six_mib = zero_filled_ape_tag((6 << 20) - 65);
     std::vector<Case> cases = {{"five descriptors", 3000, ape_tag({.item_bytes = 40}), {.open_files_limit = 5}}};
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // they reserve far more address space
     cases.push_back({"40 MB of address space", 40, ape_tag({.item_bytes = (1 << 20) - 64, .fill = 'm'}),
                      {.address_space_limit = 40000 * 1024}});
+    cases.push_back({"room for two pairs of 12 MiB", 24, six_mib, {.measure_peak_memory = true}, other_six_mib, 64 << 10});
+    cases.push_back({"24 MB of address space", 24, six_mib, {.address_space_limit = 24000 * 1024}, other_six_mib});
 #endif
     for (const Case& c : cases) {
         ScratchFolder folder;
         std::string expected = kBannerText;
+        const char* done = c.old_tag.empty() ? "appended tag from " : "updated tag from ";
         for (int i = 0; i < c.pairs; ++i) {
             std::string name = "p" + std::to_string(10000 + i);
             write_file(folder / (name + ".ape"), audio(100) + c.tag);
-            write_file(folder / (name + ".mp3"), audio(100));
-            expected += entry(name + ".mp3", "appended tag from " + name + ".ape\n");
+            write_file(folder / (name + ".mp3"), audio(100) + c.old_tag);
+            expected += entry(name + ".mp3", done + name + ".ape\n");
         }
         ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, c.limits);
+        if (c.most_memory_kib != 0) {
+            EXPECT_LE(run.peak_memory_kib, c.most_memory_kib) << c.what;
+        }
         std::size_t differs = std::mismatch(run.output.begin(), run.output.end(), expected.begin(), expected.end())
                                   .first - run.output.begin();
         EXPECT_TRUE(run.output == expected) << c.what << ": the report differs from byte " << differs << " on: "
@@ -194,6 +209,69 @@ TEST(FileSizeLimit, OutputsAlreadyPastTheLimit) {
                               entry("shrink.mp3", "updated tag from shrink.ape\n"));
     EXPECT_EQ(read_file(folder / "grow.mp3"), sound + old_tag);
     EXPECT_EQ(read_file(folder / "shrink.mp3"), sound + shorter);
+}
+
+// An interrupt (SIGINT, SIGTERM) that comes while a tag of 32 MiB is being
+// written over one of 64 MiB waits for the write and the cut after it:
+// every output ends with its old tag or its new one, never a part, whether
+// the run's own thread or a worker writes it, and the tool ends as the
+// signal would have ended it. After one interrupt every output written is
+// reported; a second one (the other signal, so that the two do not merge
+// while the thread that writes is inside the write), also during the
+// write, ends the tool right after it.
+TEST(Interrupt, ATagBeingWrittenIsWrittenWhole) {
+    const Bytes sound = audio(1000, 4);
+    const Bytes big_old = ape_tag({.item_bytes = 64 << 20, .fill = 'o'});
+    const Bytes big_new = ape_tag({.item_bytes = 32 << 20, .fill = 'n'});
+    const Bytes small = ape_tag({.item_bytes = 300, .fill = 's'});
+    const Bytes old = id3v1_tag("Old");
+    for (int signal_number : {SIGINT, SIGTERM}) {
+        for (const char* jobs : {"1", "8"}) {
+            for (int interrupts : {1, 2}) {
+                const int other_signal = signal_number == SIGINT ? SIGTERM : SIGINT;
+                ScratchFolder folder;
+                auto old_tag = [&](int i) { return i == 0 ? big_old : old; };
+                auto new_tag = [&](int i) { return i == 0 ? big_new : small; };
+                for (int i = 0; i < 20; ++i) {
+                    std::string name = "p" + std::to_string(10 + i);
+                    write_file(folder / (name + ".ape"), sound + new_tag(i));
+                    write_file(folder / (name + ".mp3"), sound + old_tag(i));
+                }
+                age_files(folder);
+                const fs::path first = folder / "p10.mp3";
+                const fs::file_time_type before = fs::last_write_time(first);
+                bool caught_writing = false;  // the write has begun: the modification time moved
+                ::setenv("KESTRANE_JOBS", jobs, 1);
+                ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, {.while_running = [&](int pid) {
+                    for (int wait = 0; wait < 100000 && !caught_writing; ++wait) {
+                        caught_writing = fs::last_write_time(first) != before;
+                        if (!caught_writing) ::usleep(50);
+                    }
+                    ::kill(pid, signal_number);
+                    if (interrupts == 2) {
+                        ::usleep(1000);
+                        ::kill(pid, other_signal);
+                    }
+                }});
+                ::unsetenv("KESTRANE_JOBS");
+                SCOPED_TRACE(std::string(strsignal(signal_number)) + " " + std::to_string(interrupts) +
+                             " time(s), KESTRANE_JOBS=" + jobs);
+                EXPECT_TRUE(caught_writing);
+                EXPECT_TRUE(run.signal == signal_number || (interrupts == 2 && run.signal == other_signal)) << run.signal;
+                for (int i = 0; i < 20; ++i) {
+                    std::string name = "p" + std::to_string(10 + i);
+                    Bytes after = read_file(folder / (name + ".mp3"));
+                    bool changed = after != sound + old_tag(i);
+                    EXPECT_TRUE(!changed || after == sound + new_tag(i)) << name << " holds a part";
+                    bool reported = run.output.find(entry(name + ".mp3", "updated tag from " + name + ".ape\n")) !=
+                                    std::string::npos;
+                    if (interrupts == 1) {
+                        EXPECT_EQ(reported, changed) << name;
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "platform/facts.h"
+#include "names/path_facts.h"
 
 namespace kestrane::testing {
 
@@ -13,7 +13,7 @@ namespace kestrane::testing {
 inline bool base_names_match(std::string_view first, std::string_view second) {
     auto base_name = [](std::string_view path) {
         std::size_t start = path.size();
-        while (start > 0 && !platform::is_path_separator(path[start - 1])) --start;
+        while (start > 0 && !is_path_separator(path[start - 1])) --start;
         std::string_view name = path.substr(start);
         return name.substr(0, name.find('.'));
     };

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -157,6 +159,17 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
                  const RunOptions& options) {
     std::string program = tool_path();
     std::vector<char*> argv;
+    // Through the starter that writes the peak to a file, when measured.
+#if defined(KESTRANE_PEAK_MEMORY_EXE)
+    std::string starter = KESTRANE_PEAK_MEMORY_EXE;
+#else
+    std::string starter = "kestrane_peak_memory";  // not built for this test program
+#endif
+    std::string peak_file = (std::filesystem::temp_directory_path() / ("kestrane-peak-" + std::to_string(::getpid()))).string();
+    if (options.measure_peak_memory) {
+        argv.push_back(starter.data());
+        argv.push_back(peak_file.data());
+    }
     argv.push_back(program.data());
     std::vector<std::string> copies = arguments;
     for (auto& argument : copies) argv.push_back(argument.data());
@@ -202,6 +215,13 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
     int status = 0;
     ::waitpid(child, &status, 0);
     ToolRun run;
+    if (options.measure_peak_memory) {
+        std::ifstream peak(peak_file);
+        std::uint64_t bytes = 0;
+        peak >> bytes;
+        std::filesystem::remove(peak_file);
+        run.peak_memory_kib = bytes / 1024;
+    }
     ::lseek(::fileno(out_file), 0, SEEK_SET);
     ::lseek(::fileno(err_file), 0, SEEK_SET);
     run.output = read_to_end(::fileno(out_file));

@@ -18,12 +18,14 @@ struct ToolRun {
     std::string errors;   // everything written to standard error
     int exit_status = -1; // -1 when it did not exit normally
     int signal = 0;       // the signal that ended it, if any
+    std::uint64_t peak_memory_kib = 0;  // the largest resident size it reached, when measured
 };
 
 // Stands for a standard descriptor the tool is started without.
 inline constexpr int kClosed = -2;
 
 struct RunOptions {
+    bool measure_peak_memory = false;       // fills ToolRun::peak_memory_kib
     std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
     std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
     std::uint64_t open_files_limit = 0;     // RLIMIT_NOFILE for the run, when not 0

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string_view>
 
-namespace kestrane::platform {
+namespace kestrane {
 
 struct Utf8Sequence {
     char32_t code_point = 0;
@@ -31,4 +31,4 @@ inline Utf8Sequence decode_utf8(std::string_view text, std::size_t at) {
     return {code_point, length};
 }
 
-}  // namespace kestrane::platform
+}  // namespace kestrane

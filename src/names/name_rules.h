@@ -1,6 +1,6 @@
 // The file-name rules that file specifications, pairing and the listing
-// rest on. Names are byte strings examined byte by byte; facts.h says which
-// bytes separate path components.
+// rest on. Names are byte strings examined byte by byte; path_facts.h says
+// which bytes separate path components.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +17,15 @@ std::optional<std::size_t> file_name_part(std::string_view path);
 // Everything up to and including the last separator: the directory as
 // typed, to which listed names are added ("" when there is none).
 std::string_view directory_part(std::string_view path);
+
+// A file specification split into the folder it names, as typed (with its
+// last separator; "" for the current folder), and the pattern its last
+// component is: the files it means are that folder's names that match it.
+struct SplitSpecification {
+    std::string_view folder;
+    std::string_view pattern;
+};
+SplitSpecification split_specification(std::string_view specification);
 
 // Position of the last dot of the last component when 1 to 3 characters
 // follow it; none otherwise (an earlier dot is not tried).

@@ -1,6 +1,6 @@
-#include "cli/name_rules.h"
+#include "names/name_rules.h"
 
-#include "platform/facts.h"
+#include "names/path_facts.h"
 
 namespace kestrane {
 namespace {
@@ -15,8 +15,13 @@ std::string_view up_to_first_dot(std::string_view name) { return name.substr(0, 
 
 std::string_view directory_part(std::string_view path) {
     std::size_t end = path.size();
-    while (end > 0 && !platform::is_path_separator(path[end - 1])) --end;
+    while (end > 0 && !is_path_separator(path[end - 1])) --end;
     return path.substr(0, end);
+}
+
+SplitSpecification split_specification(std::string_view specification) {
+    std::string_view folder = directory_part(specification);
+    return {folder, specification.substr(folder.size())};
 }
 
 std::optional<std::size_t> file_name_part(std::string_view path) {
@@ -28,7 +33,7 @@ std::optional<std::size_t> file_name_part(std::string_view path) {
 std::optional<std::size_t> find_extension(std::string_view path) {
     for (std::size_t i = path.size(); i > 0; --i) {
         char c = path[i - 1];
-        if (platform::is_path_separator(c)) return std::nullopt;
+        if (is_path_separator(c)) return std::nullopt;
         if (c == '.') {
             std::size_t after_dot = path.size() - i;
             if (after_dot >= 1 && after_dot <= 3) return i - 1;
@@ -39,8 +44,8 @@ std::optional<std::size_t> find_extension(std::string_view path) {
 }
 
 bool has_wildcards(std::string_view specification) {
-    if (!platform::kVerbatimPathPrefix.empty() && specification.starts_with(platform::kVerbatimPathPrefix)) {
-        specification.remove_prefix(platform::kVerbatimPathPrefix.size());
+    if (!kVerbatimPathPrefix.empty() && specification.starts_with(kVerbatimPathPrefix)) {
+        specification.remove_prefix(kVerbatimPathPrefix.size());
     }
     return specification.find_first_of("*?") != std::string_view::npos;
 }

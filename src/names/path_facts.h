@@ -1,20 +1,17 @@
-// What the platform is, as constants of the build: which characters
-// separate path components, which start a group of option letters, the
-// prefix that marks a path the system takes as it stands, and what names
-// may hold. This header states facts only; the mechanisms are behind the
-// other headers here (files, listing, arguments, standard descriptors,
-// output, signals, console), each with a posix_ and a windows_
-// implementation, exactly one of which a build compiles.
+// How paths are written where the tool is built, as constants: which
+// characters separate path components, the one paths are built with, the
+// prefix that marks a path the system takes as it stands, and what names may
+// hold. Facts only, no system header: the name rules and every layer above
+// them read them.
 #pragma once
 
 #include <string_view>
 
-namespace kestrane::platform {
+namespace kestrane {
 
 #if defined(_WIN32)
 inline constexpr std::string_view kPathSeparators = "\\/:";
 inline constexpr char kPathSeparator = '\\';  // the one paths are built with
-inline constexpr std::string_view kOptionStarts = "-/";
 // A path typed as \\?\C:\... goes to the system unchanged; its '?' is part
 // of the prefix, not a wildcard.
 inline constexpr std::string_view kVerbatimPathPrefix = "\\\\?\\";
@@ -24,12 +21,10 @@ inline constexpr bool kNamesMayHoldLoneSurrogates = true;
 #else
 inline constexpr std::string_view kPathSeparators = "/";
 inline constexpr char kPathSeparator = '/';
-inline constexpr std::string_view kOptionStarts = "-";
 inline constexpr std::string_view kVerbatimPathPrefix = "";  // none: every '?' is a wildcard
 inline constexpr bool kNamesMayHoldLoneSurrogates = false;    // names are bytes
 #endif
 
 constexpr bool is_path_separator(char c) { return kPathSeparators.find(c) != std::string_view::npos; }
-constexpr bool is_option_start(char c) { return kOptionStarts.find(c) != std::string_view::npos; }
 
-}  // namespace kestrane::platform
+}  // namespace kestrane

@@ -1,0 +1,30 @@
+// One pair of the plan carried out, as alone or with others in flight.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tags/copy_context.h"
+#include "tags/outcome.h"
+#include "tags/transfer_mode.h"
+
+namespace kestrane {
+
+// Room for the tags of the pairs in flight; a pair with bigger tags waits
+// until it can run alone.
+inline constexpr std::uint64_t kRoomForTags = std::uint64_t{32} << 20;
+
+// What the pairs of one run share.
+struct PairContext {
+    TransferOptions options;
+    WouldBeWritten would_be_written;  // what a dry run would have written so far
+    TagRoom room{kRoomForTags};
+};
+
+// Copies the input's tag onto the output. A copy that runs out of memory
+// (it has written nothing then: the copy loads both tags before it writes)
+// is tried again alone in the room; one that runs out alone too comes to
+// Outcome::out_of_memory.
+Outcome copy_pair(const std::string& input_path, const std::string& output_path, PairContext& context);
+
+}  // namespace kestrane
