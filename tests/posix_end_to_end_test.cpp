@@ -197,6 +197,7 @@ TEST(FolderTrees, LinksToFoldersAreSkippedAndUnreadableFoldersReported) {
             ASSERT_EQ(::lchown(item.path().c_str(), 65534, 65534), 0);
         }
         ASSERT_EQ(::chown(folder.path.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(state_folder_of(folder.path).c_str(), 65534, 65534), 0);  // where it keeps its journal
     }
     fs::permissions(folder / "lossless/locked", fs::perms::none);
     fs::permissions(folder / "lossy/shut", fs::perms::none);

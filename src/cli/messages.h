@@ -68,11 +68,31 @@ inline constexpr const char* kUpToDate = "tag already up to date from %s\n";
 inline constexpr const char* kWouldUpdate = "would update tag from %s\n";
 inline constexpr const char* kWouldAppend = "would append tag from %s\n";
 
+// Before a run: what a run that did not finish left.
+inline constexpr const char* kRecovered = "put back as it was before a run that did not finish\n";
+inline constexpr const char* kWouldRecover = "would put back as it was before a run that did not finish\n";
+inline constexpr const char* kRecoveryLeftAlone = "gone or replaced since a run that did not finish, left alone!\n";
+
+// Taking a run back (--undo).
+inline constexpr const char* kUndoing = "undoing the run of %s\n";
+inline constexpr const char* kNothingToUndo = "no run on record to undo!\n";
+inline constexpr const char* kUndone = "put back as it was before the run\n";
+inline constexpr const char* kWouldUndo = "would put back as it was before the run\n";
+inline constexpr const char* kChangedSince = "changed since the run, left as it is!\n";
+inline constexpr const char* kGoneSince = "gone or replaced since the run, left alone!\n";
+inline constexpr const char* kPutBackFailed = "error putting back tag!\n";
+
+// The journal.
+inline constexpr const char* kNoJournal = "no journal could be kept: --undo will not cover this run!\n";
+inline constexpr const char* kJournalPastBound =
+    "this run changed more than a journal keeps (1 GiB): --undo will not cover all of it!\n";
+
 // The run as a whole.
 inline constexpr const char* kOutOfMemory = "out of memory!\n";
 // After the last output, on a terminal; the refusals -a and -u ask for are
 // told only when there are any, before the line end.
 inline constexpr const char* kTotals = "\n%d outputs: %d updated, %d appended, %d up to date, %d not done";
 inline constexpr const char* kLeftAlone = ", %d left alone";
+inline constexpr const char* kPutBack = ", %d put back";
 
 }  // namespace kestrane::messages

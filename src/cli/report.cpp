@@ -109,6 +109,7 @@ void say_totals(const RunTally& tally) {
     std::string line = counted(messages::kTotals, {totals.outputs, totals[Column::updated], totals[Column::appended],
                                                     totals[Column::up_to_date], totals[Column::not_done]});
     if (totals[Column::left_alone] > 0) line += counted(messages::kLeftAlone, {totals[Column::left_alone]});
+    if (totals[Column::put_back] > 0) line += counted(messages::kPutBack, {totals[Column::put_back]});
     line += '\n';
     platform::write_output(line);
 }

@@ -50,6 +50,14 @@ struct RunOptions {
 // The executable under test: $KESTRANE_EXE, else the one this build made.
 std::string tool_path();
 
+// The tool keeps its journals in a state folder: for a run in a scratch
+// folder, the folder beside it of the same name ending in ".state" (made
+// here, removed with the scratch folder), shared by the runs in that folder
+// alone. keep_state_in sets it for the process about to start the tool
+// ($XDG_STATE_HOME, and $LOCALAPPDATA as wine shows it to Windows).
+std::string state_folder_of(const std::filesystem::path& folder);
+void keep_state_in(const std::string& state);
+
 ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                  const RunOptions& options = {});
 
