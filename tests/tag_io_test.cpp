@@ -17,17 +17,21 @@ struct ReadResult {
     std::uint64_t position = 0;
 };
 
-ReadResult read_tag_of(const Bytes& contents) {
-    ScratchFolder folder;
-    write_file(folder / "f", contents);
+ReadResult read_tag_of_file(const std::filesystem::path& path) {
     platform::OpenFile file;
-    EXPECT_TRUE(platform::open_input_file((folder / "f").string(), file));
+    EXPECT_TRUE(platform::open_input_file(path.string(), file));
     ReadResult result;
     result.found = read_tag(result.record, file, result.position);
     platform::close_file(file);
     EXPECT_TRUE(testing::is_consistent(result.record));
     EXPECT_EQ(result.found, result.record.kind != TagKind::none);
     return result;
+}
+
+ReadResult read_tag_of(const Bytes& contents) {
+    ScratchFolder folder;
+    write_file(folder / "f", contents);
+    return read_tag_of_file(folder / "f");
 }
 
 // The last 128 bytes of the file start with "TAG" while the last 32 hold
@@ -79,7 +83,7 @@ TEST(ReadTag, AcceptsSizesJustInsideTheBounds) {
 
 TEST(ReadTag, RejectedFootersLeadToTheId3v1Test) {
     Bytes size_32 = footer_of({.item_bytes = 0});
-    Bytes size_at_bound = footer_of({.size_override = kSizeBound});
+    Bytes size_at_bound = footer_of({.header = false, .size_override = kSizeBound});
     Bytes version_1000 = footer_of({.version = 1000});
     Bytes no_items = footer_of({.item_count = 0});
     Bytes lower_case = footer_of({.preamble = "apetagex"});
@@ -121,7 +125,9 @@ TEST(ReadTag, AHeaderFlaggedTagBeginsAtItsHeaderOrIsNoTag) {
         EXPECT_EQ(at_end.position, front.size());
         EXPECT_EQ(read_tag_of(front + tag + id3).record.bytes, tag + id3);
     }
-    for (const Bytes& not_tag : {too_big, no_header, ape_tag({.item_bytes = 100, .size_override = 100 + 33})}) {
+    // "APETAGEX" 40 bytes before the end: a counted header would overlap the footer
+    const Bytes overlapping = bytes_of("APETAGEX") + footer_of({.item_bytes = 8});
+    for (const Bytes& not_tag : {too_big, no_header, overlapping, ape_tag({.item_bytes = 100, .size_override = 133})}) {
         EXPECT_FALSE(read_tag_of(front + not_tag).found);
         EXPECT_EQ(read_tag_of(front + not_tag + id3).record.bytes, id3);
     }
@@ -185,6 +191,10 @@ TEST(ReadTag, WhatIsNoPartOfTheBlockStaysInFrontOfIt) {
         EXPECT_EQ(result.record.bytes, block);
         EXPECT_EQ(result.position, front.size());
     }
+    // A headerless tag of 256 MiB, the first size too big, its items a hole.
+    ScratchFolder folder;
+    write_sparse_file(folder / "f", kSizeBound - 32, footer_of({.header = false, .size_override = kSizeBound}) + id3);
+    EXPECT_EQ(read_tag_of_file(folder / "f").record.bytes, id3);
 }
 
 // Writes record into a file holding contents at position; returns the
