@@ -103,7 +103,8 @@ fi
 # dynamic loader and no shared library to find, yet the program is still
 # loaded at a random address. Debian has musl only for C (musl-gcc; no
 # libstdc++ built for musl), so the C library is glibc's, which is fine for
-# a program that looks up no users, hosts or locales. The build folder is
+# a program that looks up no users or hosts (a static glibc cannot load its
+# name services). The build folder is
 # inside the source tree, so -ffile-prefix-map leaves no folder name in it.
 machine=$(uname -m)
 linux=kestrane-$version-$machine-linux
