@@ -104,20 +104,24 @@ def fish_offers(line, load, environment, cwd):
 # them, with their meanings.
 ZSH_DRIVER = r"""
 zmodload zsh/zpty
+# Reads what the shell prints until the text has the marker in it (30 s at most).
+read_until() {
+  local marker=$1 chunk deadline=$((SECONDS + 30))
+  output=
+  while [[ $output != *$marker* ]] && ((SECONDS < deadline)); do
+    if zpty -r -t shell chunk; then output+=$chunk; else sleep 0.05; fi
+  done
+}
 zpty shell zsh -f -i
 zpty -w shell "stty columns 500 rows 100; PS1= RPS1=; unsetopt zle_bracketed_paste"
 zpty -w shell 'fpath=("$FPATH_FOLDER" $fpath); autoload -Uz compinit; compinit -u -D'
 zpty -w shell "zstyle ':completion:*' list-separator '--'; LISTMAX=0; kestrane() { print -r -- \"<<\$*>>\" }"
 zpty -w shell "print -r 'ready''.'"
-while zpty -r shell line; do [[ $line == *ready.* ]] && break; done
+read_until ready.
 zpty -w -n shell "$LINE"$'\t'
 zpty -w -n shell $'\n'
 zpty -w shell "print -r 'done''.'"
-output=
-while zpty -r -t shell chunk || { sleep 0.1; zpty -r -t shell chunk }; do
-  output+=$chunk
-  [[ $output == *done.* ]] && break
-done
+read_until done.
 zpty -d shell
 print -r -- "$output"
 """
