@@ -1,12 +1,14 @@
 # Installation. The version is the one on the project() line, the same one
 # the banner shows.
 #
-#   Linux:   cmake --install puts bin/kestrane, the manual page, README.md
-#            and LICENSE under the prefix; the Debian package (debian/,
-#            built by dpkg-buildpackage) is made from this install.
+#   Linux:   cmake --install puts bin/kestrane, the manual page, README.md,
+#            LICENSE and the bash, zsh and fish completions under the
+#            prefix; the Debian package (debian/, built by
+#            dpkg-buildpackage) is made from this install.
 #   Windows: cmake --install puts kestrane.exe, the manual rendered as plain
-#            text (kestrane-manual.txt), README.md and LICENSE at the top of
-#            the prefix; scripts/package.sh zips them.
+#            text (kestrane-manual.txt), README.md, LICENSE and the
+#            PowerShell argument completer at the top of the prefix;
+#            scripts/package.sh zips them.
 include(GNUInstallDirs)
 
 # A package build names the version at the top of its changelog
@@ -28,7 +30,8 @@ if(WIN32)
     target_link_options(kestrane PRIVATE -static -Wl,--no-insert-timestamp)
   endif()
   install(TARGETS kestrane RUNTIME DESTINATION .)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+                ${PROJECT_SOURCE_DIR}/completions/kestrane-completion.ps1 DESTINATION .)
 
   # Windows has no man: the manual page goes along as plain text, rendered
   # from the page at build time.
@@ -51,4 +54,24 @@ else()
   install(FILES ${KESTRANE_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # The shell completions, each where its shell looks under the prefix:
+  # bash-completion loads completions/kestrane on the first TAB after
+  # kestrane, fish loads vendor_completions.d/kestrane.fish, and zsh's
+  # compinit loads _kestrane from a folder of its fpath. For zsh that is
+  # vendor-completions under /usr (where Debian's zsh looks for packages'
+  # completions) and site-functions under any other prefix (the folder zsh
+  # looks in under /usr/local).
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(zsh_folder vendor-completions)
+  else()
+    set(zsh_folder site-functions)
+  endif()
+  set(KESTRANE_ZSH_COMPLETIONS_DIR ${CMAKE_INSTALL_DATADIR}/zsh/${zsh_folder} CACHE STRING
+      "Where the zsh completion is installed, relative to the prefix")
+  set(completions ${PROJECT_SOURCE_DIR}/completions)
+  install(FILES ${completions}/kestrane.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME kestrane)
+  install(FILES ${completions}/kestrane.zsh DESTINATION ${KESTRANE_ZSH_COMPLETIONS_DIR} RENAME _kestrane)
+  install(FILES ${completions}/kestrane.fish DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 endif()

@@ -50,6 +50,13 @@ def id3v1_tag(title=b"", artist=b"", album=b"", year=b"", comment=b"", track=Non
             + id3v1_field(year, 4) + comment + bytes([genre]))
 
 
+def lyrics3v2_block(lyrics):
+    """A Lyrics3v2 block: "LYRICSBEGIN", the field "LYR" with its five-digit
+    length and the lyrics (bytes), the block's six-digit size, "LYRICS200"."""
+    block = b"LYRICSBEGIN" + b"LYR" + b"%05d" % len(lyrics) + lyrics
+    return block + b"%06d" % len(block) + b"LYRICS200"
+
+
 def main(argv):
     if len(argv) < 2 or argv[1] not in ("ape", "id3v1") or any("=" not in a for a in argv[2:]):
         sys.exit(__doc__)

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 # (the TagLib interoperability tests, for one, are built in every stage).
 bash scripts/need-packages.sh cmake g++ make python3 googletest libgtest-dev pkg-config libtag1-dev \
   groff-base man-db mandoc dpkg-dev debhelper git file lintian clang libclang-rt-14-dev strace \
-  mingw-w64 g++-mingw-w64-x86-64 wine wine64 locales
+  mingw-w64 g++-mingw-w64-x86-64 wine wine64 locales bash-completion zsh fish
 
 stages=(sanitized thread-sanitized native package safety fuzz windows bench-smoke)
 results=()

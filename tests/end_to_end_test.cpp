@@ -115,7 +115,7 @@ TEST(Batch, ManyToManyPairsByBaseNameAndReportsEveryOutput) {
         .runs = {{{"in/*.ape", "out.d/*"}, report("updated tag"), 1,
                   {{"out.d/A.mp3", kAudio + kApeTag},              // APEv2 over ID3v1: the file grows
                    {"out.d/b.mp3", kAudio + kId3Tag},              // ID3v1 over APEv2: cut after the 128 bytes
-                   {"out.d/e.mp3", kAudio + kOldApe + kApeTag}}},  // only the trailing ID3v1 tag is replaced
+                   {"out.d/e.mp3", kAudio + kApeTag}}},            // the APEv2 tag in front of the ID3v1 tag goes too
                  {{"-u", "in/*.ape", "out.d/?.*"}, report("tag already up to date"), 1}}};  // found in place
     for (char separator : kPlatform.separators) check(many_to_many, separator);
 }
@@ -187,6 +187,95 @@ TEST(Copy, HeaderlessApeTagsAreCopiedAndReplacedExactly) {
            .runs = {{{"*.ape", "*.mp3"},
                      entry("a.mp3", "updated tag from a.ape\n") + entry("b.mp3", "updated tag from b.ape\n"), 0,
                      {{"a.mp3", kAudio + headerless}, {"b.mp3", kAudio + kApeTag}}}}});
+}
+
+// The tags that end a file are one block: an ID3v1 tag with the Lyrics3v2
+// block and the APEv2 tag right in front of it. Each input's whole block is
+// copied: it replaces an output's whole block (whatever stays in front of
+// that block stays) or is appended after an output without one; a second
+// run finds every output up to date. In every mode.
+TEST(Copy, TheTagsThatEndAFileAreCopiedAndReplacedAsOneBlock) {
+    const Bytes headerless = ape_tag({.item_bytes = 70, .header = false, .fill = 'h'});
+    const Bytes lyrics = lyrics3v2_block("Input lyrics");
+    const std::pair<std::string, Bytes> inputs[] = {{"ape+id3", kApeTag + kId3Tag},
+                                                    {"headerless+id3", headerless + kId3Tag},
+                                                    {"ape+lyrics+id3", kApeTag + lyrics + kId3Tag},
+                                                    {"lyrics+id3", lyrics + kId3Tag},
+                                                    {"id3", kId3Tag}};
+    const Bytes old_headerless = ape_tag({.item_bytes = 300, .header = false, .fill = 'o'});
+    const std::map<std::string, std::pair<Bytes, Bytes>> outputs = {  // what stays in front, the old block
+        {"none", {kAudio, {}}},
+        {"ape+id3", {kAudio, kOldApe + kOldId3}},
+        {"headerless+id3", {kAudio, old_headerless + kOldId3}},
+        {"ape+lyrics+id3", {kAudio, kOldApe + lyrics3v2_block("Old") + kOldId3}},
+        {"version-1000", {kAudio + ape_tag({.version = 1000}), kOldId3}},
+        {"size-over-bound", {kAudio + ape_tag({.size_override = 0x10000000}), kOldId3}},
+        {"starts-before-the-file", {Bytes(kOldApe.begin() + 1, kOldApe.end()), kOldId3}},
+        {"one-byte-gap", {kAudio + kOldApe + Bytes{0}, kOldId3}}};
+    for (const auto& [input, block] : inputs) {
+        Files files = {{"in.ape", kAudio + block}}, written;
+        std::string update_only, append_only, by_default, up_to_date;  // the reports
+        for (const auto& [output, old] : outputs) {
+            const std::string name = "o-" + output + ".mp3";
+            const bool tagged = !old.second.empty();
+            files[name] = old.first + old.second;
+            written[name] = old.first + block;
+            const std::string has_none = "file " + name + " does not have a valid tag!\n";
+            const std::string has_one = "file " + name + " already has valid tag!\n";
+            update_only += entry(name, tagged ? "updated tag from in.ape\n" : has_none);
+            append_only += entry(name, tagged ? has_one : "appended tag from in.ape\n");
+            by_default += entry(name, (tagged ? "updated" : "appended") + std::string(" tag from in.ape\n"));
+            up_to_date += entry(name, "tag already up to date from in.ape\n");
+        }
+        Files appended = {{"o-none.mp3", written["o-none.mp3"]}}, updated = written;
+        updated.erase("o-none.mp3");
+        SCOPED_TRACE(input);
+        check({.files = files,
+               .runs = {{{"-u", "in.ape", "o-*"}, update_only, 0, updated},
+                        {{"-a", "in.ape", "o-*"}, append_only, 0, appended},
+                        {{"in.ape", "o-*"}, up_to_date, 0}}});
+        check({.files = files,
+               .runs = {{{"in.ape", "o-*"}, by_default, 0, written}, {{"in.ape", "o-*"}, up_to_date, 0}}});
+    }
+}
+
+// A footer whose size reaches into the audio never makes audio a tag: with
+// the header flag, "APETAGEX" must stand where the size puts the header, or
+// 32 bytes later when the size counts the header (the tag then begins
+// there). As input and as output in every mode; the audio always stays.
+TEST(Copy, AFooterWhoseSizeReachesIntoTheAudioNeverTakesIt) {
+    const Bytes long_audio = audio((3 << 20) + 500, 9);
+    const Bytes too_big = ape_tag({.item_bytes = 200, .size_override = 200 + 32 + (1 << 20), .fill = 'b'});
+    const Bytes counted = ape_tag({.item_bytes = 200, .size_override = 200 + 64, .fill = 'c'});
+    const Bytes old_counted = ape_tag({.item_bytes = 500, .size_override = 500 + 64, .fill = 'o'});
+    const Files files = {{"big.ape", long_audio + too_big}, {"counted.ape", kAudio + counted},
+                         {"a-big.mp3", long_audio + too_big}, {"a-counted.mp3", kAudio + old_counted},
+                         {"a-plain.mp3", kAudio}};
+    const std::string no_tag = entry("a-big.mp3", "file big.ape does not have valid tag!\n") +
+                               entry("a-counted.mp3", "file big.ape does not have valid tag!\n") +
+                               entry("a-plain.mp3", "file big.ape does not have valid tag!\n");
+    const std::string appended = "appended tag from counted.ape\n", updated = "updated tag from counted.ape\n";
+    const Files grown = {{"a-big.mp3", long_audio + too_big + counted}, {"a-plain.mp3", kAudio + counted}};
+    check({.files = files,
+           .runs = {{{"big.ape", "a-*"}, no_tag, 1},
+                    {{"counted.ape", "a-*"},
+                     entry("a-big.mp3", appended) + entry("a-counted.mp3", updated) + entry("a-plain.mp3", appended), 0,
+                     {{"a-big.mp3", long_audio + too_big + counted}, {"a-counted.mp3", kAudio + counted},
+                      {"a-plain.mp3", kAudio + counted}}}}});
+    check({.files = files,
+           .runs = {{{"-a", "big.ape", "a-*"}, no_tag, 1},
+                    {{"-a", "counted.ape", "a-*"},
+                     entry("a-big.mp3", appended) +
+                         entry("a-counted.mp3", "file a-counted.mp3 already has valid tag!\n") +
+                         entry("a-plain.mp3", appended),
+                     0, grown}}});
+    check({.files = files,
+           .runs = {{{"-u", "big.ape", "a-*"}, no_tag, 1},
+                    {{"-u", "counted.ape", "a-*"},
+                     entry("a-big.mp3", "file a-big.mp3 does not have a valid tag!\n") +
+                         entry("a-counted.mp3", updated) +
+                         entry("a-plain.mp3", "file a-plain.mp3 does not have a valid tag!\n"),
+                     0, {{"a-counted.mp3", kAudio + counted}}}}});
 }
 
 // Blanks and brackets are parts of a name like any other; hidden files,

@@ -17,17 +17,21 @@ struct ReadResult {
     std::uint64_t position = 0;
 };
 
-ReadResult read_tag_of(const Bytes& contents) {
-    ScratchFolder folder;
-    write_file(folder / "f", contents);
+ReadResult read_tag_of_file(const std::filesystem::path& path) {
     platform::OpenFile file;
-    EXPECT_TRUE(platform::open_input_file((folder / "f").string(), file));
+    EXPECT_TRUE(platform::open_input_file(path.string(), file));
     ReadResult result;
     result.found = read_tag(result.record, file, result.position);
     platform::close_file(file);
     EXPECT_TRUE(testing::is_consistent(result.record));
     EXPECT_EQ(result.found, result.record.kind != TagKind::none);
     return result;
+}
+
+ReadResult read_tag_of(const Bytes& contents) {
+    ScratchFolder folder;
+    write_file(folder / "f", contents);
+    return read_tag_of_file(folder / "f");
 }
 
 // The last 128 bytes of the file start with "TAG" while the last 32 hold
@@ -79,7 +83,7 @@ TEST(ReadTag, AcceptsSizesJustInsideTheBounds) {
 
 TEST(ReadTag, RejectedFootersLeadToTheId3v1Test) {
     Bytes size_32 = footer_of({.item_bytes = 0});
-    Bytes size_at_bound = footer_of({.size_override = kSizeBound});
+    Bytes size_at_bound = footer_of({.header = false, .size_override = kSizeBound});
     Bytes version_1000 = footer_of({.version = 1000});
     Bytes no_items = footer_of({.item_count = 0});
     Bytes lower_case = footer_of({.preamble = "apetagex"});
@@ -93,9 +97,11 @@ TEST(ReadTag, RejectedFootersLeadToTheId3v1Test) {
 }
 
 TEST(ReadTag, FooterClaimingMoreThanTheFileHoldsMeansNoTag) {
-    // A valid footer whose tag would start before the file: no ID3v1 test.
-    Bytes footer = footer_of({.item_bytes = 1000});
-    EXPECT_FALSE(read_tag_of(id3v1_marker_before(footer)).found);
+    // A valid headerless footer whose tag would start before the file: no ID3v1 test.
+    EXPECT_FALSE(read_tag_of(id3v1_marker_before(footer_of({.item_bytes = 1000, .header = false}))).found);
+    // With the header flag, no header is where the size puts it: no APEv2 tag, and the ID3v1 test follows.
+    Bytes flagged = id3v1_marker_before(footer_of({.item_bytes = 1000}));
+    EXPECT_EQ(read_tag_of(flagged).record.bytes, Bytes(flagged.end() - 128, flagged.end()));
     // A headerless tag filling the whole file is loaded; with a header claimed it is not.
     EXPECT_TRUE(read_tag_of(ape_tag({.item_bytes = 20, .header = false})).found);
     Bytes headerless = ape_tag({.item_bytes = 20, .header = false});
@@ -104,6 +110,28 @@ TEST(ReadTag, FooterClaimingMoreThanTheFileHoldsMeansNoTag) {
     EXPECT_FALSE(read_tag_of(claims_header).found);
 }
 
+// A footer with the header flag is a tag only with "APETAGEX" where its
+// size puts the header, or 32 bytes later where a size that counts the
+// header puts it; then the tag begins there. Audio is never taken for a tag.
+TEST(ReadTag, AHeaderFlaggedTagBeginsAtItsHeaderOrIsNoTag) {
+    const Bytes front = audio(2 << 20), id3 = id3v1_tag("Last");
+    const Bytes counted = ape_tag({.item_bytes = 100, .size_override = 100 + 64});
+    const Bytes big_counted = ape_tag({.item_bytes = 3 * kTailReadSize, .size_override = 3 * kTailReadSize + 64});
+    const Bytes too_big = ape_tag({.item_bytes = 100, .size_override = 100 + 32 + (1 << 20)});
+    const Bytes tag = ape_tag({.item_bytes = 100}), no_header(tag.begin() + 32, tag.end());
+    for (const Bytes& tag : {counted, big_counted}) {
+        ReadResult at_end = read_tag_of(front + tag);
+        EXPECT_EQ(at_end.record.bytes, tag);
+        EXPECT_EQ(at_end.position, front.size());
+        EXPECT_EQ(read_tag_of(front + tag + id3).record.bytes, tag + id3);
+    }
+    // "APETAGEX" 40 bytes before the end: a counted header would overlap the footer
+    const Bytes overlapping = bytes_of("APETAGEX") + footer_of({.item_bytes = 8});
+    for (const Bytes& not_tag : {too_big, no_header, overlapping, ape_tag({.item_bytes = 100, .size_override = 133})}) {
+        EXPECT_FALSE(read_tag_of(front + not_tag).found);
+        EXPECT_EQ(read_tag_of(front + not_tag + id3).record.bytes, id3);
+    }
+}
 TEST(ReadTag, FindsId3v1OnlyAsTheLast128Bytes) {
     Bytes tag = id3v1_tag("Title");
     EXPECT_EQ(read_tag_of(audio(500) + tag).record.bytes, tag);
@@ -122,11 +150,51 @@ TEST(ReadTag, ShortAndEmptyFilesHaveNoTag) {
     EXPECT_FALSE(read_tag_of(Bytes(footer_only.begin() + 1, footer_only.end())).found);
 }
 
-TEST(ReadTag, ApeFollowedById3v1IsSeenAsId3v1) {
-    Bytes file = audio(400) + ape_tag({.item_bytes = 60}) + id3v1_tag("Last");
-    ReadResult result = read_tag_of(file);
-    EXPECT_EQ(result.record.kind, TagKind::id3v1);
-    EXPECT_EQ(result.position, file.size() - 128);
+// An ID3v1 tag, the Lyrics3v2 block that ends where it begins and the
+// APEv2 tag whose footer ends where they begin are one block, read from its
+// first byte; also when it reaches far beyond the last 4 KiB.
+TEST(ReadTag, AnId3v1TagAndTheTagsRightInFrontOfItAreOneBlock) {
+    const Bytes ape = ape_tag({.item_bytes = 60}), headerless = ape_tag({.item_bytes = 60, .header = false});
+    const Bytes lyrics = lyrics3v2_block("la la"), id3 = id3v1_tag("Last");
+    const Bytes big_ape = ape_tag({.item_bytes = 2 * kTailReadSize});
+    const Bytes big_lyrics = lyrics3v2_block(std::string(2 * kTailReadSize, 'l'));
+    for (const Bytes& block : {ape + id3, headerless + id3, ape + lyrics + id3, headerless + lyrics + id3, lyrics + id3,
+                               big_ape + id3, big_ape + big_lyrics + id3, ape + big_lyrics + id3}) {
+        ReadResult result = read_tag_of(audio(400) + block);
+        EXPECT_EQ(result.record.kind, TagKind::id3v1);
+        EXPECT_EQ(result.record.bytes, block);
+        EXPECT_EQ(result.position, 400u);
+        EXPECT_EQ(read_tag_of(block).position, 0u);
+    }
+}
+
+// What fails a check, or does not end exactly where the next part begins,
+// stays in front of the block.
+TEST(ReadTag, WhatIsNoPartOfTheBlockStaysInFrontOfIt) {
+    const Bytes ape = ape_tag({.item_bytes = 60}), lyrics = lyrics3v2_block("words"), id3 = id3v1_tag("Last");
+    Bytes bad_digits = lyrics, one_more = lyrics;
+    bad_digits[lyrics.size() - 15] = 'x';
+    one_more[lyrics.size() - 10] += 1;  // "LYRICSBEGIN" would stand one byte earlier
+    const std::pair<Bytes, Bytes> files[] = {  // what stays in front, the block
+        {audio(300) + ape_tag({.version = 1000}), id3},
+        {audio(300) + ape_tag({.size_override = kSizeBound}), id3},
+        {audio(300) + ape_tag({.item_count = 0}), lyrics + id3},
+        {Bytes(ape.begin() + 1, ape.end()), id3},  // the tag would start before the file
+        {ape_tag({.item_bytes = 60, .header = false, .size_override = 60 + 33}), id3},
+        {audio(300) + ape + Bytes{0}, id3},
+        {audio(300) + ape + Bytes{0}, lyrics + id3},
+        {audio(300) + ape + bad_digits, id3},
+        {audio(300) + ape + Bytes{'L'} + one_more, id3},
+    };
+    for (const auto& [front, block] : files) {
+        ReadResult result = read_tag_of(front + block);
+        EXPECT_EQ(result.record.bytes, block);
+        EXPECT_EQ(result.position, front.size());
+    }
+    // A headerless tag of 256 MiB, the first size too big, its items a hole.
+    ScratchFolder folder;
+    write_sparse_file(folder / "f", kSizeBound - 32, footer_of({.header = false, .size_override = kSizeBound}) + id3);
+    EXPECT_EQ(read_tag_of_file(folder / "f").record.bytes, id3);
 }
 
 // Writes record into a file holding contents at position; returns the

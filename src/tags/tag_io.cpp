@@ -4,30 +4,6 @@
 
 namespace kestrane {
 
-bool locate_tag(const platform::OpenFile& file, FileTail& tail, TagPlace& place) {
-    place = {};
-    tail.length = static_cast<std::size_t>(std::min<std::uint64_t>(file.length, kTailReadSize));
-    std::span<std::uint8_t> bytes(tail.bytes.data(), tail.length);
-    if (!platform::read_at(file, file.length - tail.length, bytes)) {
-        tail.length = 0;
-        return false;
-    }
-    if (bytes.size() >= kFooterSize) {
-        auto footer = decode_ape_footer(std::span<const std::uint8_t>(bytes).last<kFooterSize>());
-        if (footer && is_valid_ape_footer(*footer)) {
-            std::uint64_t length = ape_tag_length(*footer);
-            if (length > file.length) return false;
-            place = {TagKind::apev2, file.length - length, length};
-            return true;
-        }
-    }
-    if (bytes.size() >= kId3v1Size && is_id3v1_block(bytes.last(kId3v1Size))) {
-        place = {TagKind::id3v1, file.length - kId3v1Size, kId3v1Size};
-        return true;
-    }
-    return false;
-}
-
 bool load_tag(const platform::OpenFile& file, const FileTail& tail, const TagPlace& place, TagRecord& record) {
     record = {};
     if (place.kind == TagKind::none) return false;

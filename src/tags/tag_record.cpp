@@ -15,6 +15,9 @@ constexpr std::size_t kSizeOffset = 12;
 constexpr std::size_t kItemCountOffset = 16;
 constexpr std::size_t kFlagsOffset = 20;
 constexpr std::string_view kId3v1Marker = "TAG";
+constexpr std::string_view kLyrics3v2Begin = "LYRICSBEGIN";
+constexpr std::string_view kLyrics3v2End = "LYRICS200";
+constexpr std::size_t kLyrics3v2Digits = 6;
 
 std::uint32_t little_endian_32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -45,10 +48,9 @@ bool is_valid_ape_footer(const ApeFooter& footer) {
            footer.size < kMaxApeSize;
 }
 
-std::uint64_t ape_tag_length(const ApeFooter& footer) {
-    bool has_header = (footer.flags & kHeaderPresentFlag) != 0;
-    return std::uint64_t{footer.size} + (has_header ? kHeaderSize : 0);
-}
+bool has_ape_header(const ApeFooter& footer) { return (footer.flags & kHeaderPresentFlag) != 0; }
+
+bool starts_with_ape_preamble(std::span<const std::uint8_t> bytes) { return starts_with(bytes, kApePreamble); }
 
 // FNV-1a over the bytes: two different tags of one length share a digest
 // with a chance of one in 2^64.
@@ -61,5 +63,17 @@ TagFingerprint fingerprint_of(const TagRecord& record) {
 bool is_id3v1_block(std::span<const std::uint8_t> bytes) {
     return bytes.size() == kId3v1Size && starts_with(bytes, kId3v1Marker);
 }
+
+std::optional<std::uint32_t> decode_lyrics3v2_end(std::span<const std::uint8_t, kLyrics3v2EndSize> bytes) {
+    if (!starts_with(bytes.subspan(kLyrics3v2Digits), kLyrics3v2End)) return std::nullopt;
+    std::uint32_t size = 0;
+    for (std::uint8_t digit : bytes.first<kLyrics3v2Digits>()) {
+        if (digit < '0' || digit > '9') return std::nullopt;
+        size = size * 10 + (digit - '0');
+    }
+    return size;
+}
+
+bool starts_with_lyrics3v2_begin(std::span<const std::uint8_t> bytes) { return starts_with(bytes, kLyrics3v2Begin); }
 
 }  // namespace kestrane

@@ -1,5 +1,5 @@
-// The in-memory form of one tag that ends an audio file, and the layout
-// constants of the two tag formats the tool knows.
+// The in-memory form of the tags that end an audio file, and the layouts of
+// the tag formats the tool knows.
 #pragma once
 
 #include <cstddef>
@@ -19,12 +19,20 @@ inline constexpr std::uint32_t kApeVersion = 2000;
 // tags embed, while a tag's load (it is read whole) stays bounded.
 inline constexpr std::uint32_t kMaxApeSize = 0x10000000;
 inline constexpr std::uint32_t kHeaderPresentFlag = 0x80000000u;
+// A Lyrics3v2 block opens with "LYRICSBEGIN" and closes with six ASCII
+// digits (its size from "LYRICSBEGIN" up to them) and "LYRICS200".
+inline constexpr std::size_t kLyrics3v2BeginSize = 11;
+inline constexpr std::size_t kLyrics3v2EndSize = 15;
 
+// What ends a file: an APEv2 tag alone, or an ID3v1 tag together with the
+// Lyrics3v2 block and the APEv2 tag that stand right in front of it, when
+// they do (one block, in the file's order).
 enum class TagKind { none, apev2, id3v1 };
 
-// One tag exactly as stored: for APEv2 the header (when the tag has one),
-// the items and the footer; for ID3v1 the 128-byte block. A record is
-// either none with no bytes, or one tag of one kind; it owns its bytes.
+// The tags that end a file exactly as stored: an APEv2 tag (its header
+// when it has one, the items and the footer), or the block that ends in an
+// ID3v1 tag. A record is either none with no bytes, or one of the two
+// kinds; it owns its bytes.
 struct TagRecord {
     TagKind kind = TagKind::none;
     std::vector<std::uint8_t> bytes;
@@ -52,14 +60,25 @@ struct ApeFooter {
 // Decodes the 32 footer bytes; none unless they start with "APETAGEX".
 std::optional<ApeFooter> decode_ape_footer(std::span<const std::uint8_t, kFooterSize> bytes);
 
-// Whether a decoded footer describes a tag this tool accepts.
+// Whether a decoded footer's fields describe a tag this tool accepts (where
+// its header is, if it has one, is judged by the caller).
 bool is_valid_ape_footer(const ApeFooter& footer);
 
-// How many bytes the tag occupies at the end of its file: size plus the
-// header when the footer says there is one.
-std::uint64_t ape_tag_length(const ApeFooter& footer);
+// Whether the footer says its tag has a header (flags bit 31).
+bool has_ape_header(const ApeFooter& footer);
+
+// Whether the bytes begin with "APETAGEX", as a header and a footer do.
+bool starts_with_ape_preamble(std::span<const std::uint8_t> bytes);
 
 // Whether the 128 bytes are an ID3v1 block.
 bool is_id3v1_block(std::span<const std::uint8_t> bytes);
+
+// The size a Lyrics3v2 block's last 15 bytes give (from its "LYRICSBEGIN"
+// up to its six digits); none unless they are six ASCII digits and
+// "LYRICS200".
+std::optional<std::uint32_t> decode_lyrics3v2_end(std::span<const std::uint8_t, kLyrics3v2EndSize> bytes);
+
+// Whether the bytes begin with "LYRICSBEGIN".
+bool starts_with_lyrics3v2_begin(std::span<const std::uint8_t> bytes);
 
 }  // namespace kestrane

@@ -6,7 +6,9 @@
 Each seed is: a mode byte (0 default, 1 append only, 2 update only), the
 input file's length as two little-endian bytes, the input file, the output
 file. The files end in the layouts worth starting from: APEv2 tags with and
-without header, ID3v1 blocks, both, none, and footers just outside the rules.
+without header, ID3v1 blocks, an APEv2 tag and a Lyrics3v2 block in front of
+an ID3v1 block, none, footers just outside the rules, and footers whose size
+counts the header or reaches past it into the audio.
 """
 import struct
 import sys
@@ -14,7 +16,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 sys.dont_write_bytecode = True  # no __pycache__ in the repository
-from sample_tags import ape_item, ape_tag, id3v1_tag  # noqa: E402
+from sample_tags import ape_item, ape_tag, id3v1_tag, lyrics3v2_block  # noqa: E402
 
 
 def audio(n, seed):
@@ -27,6 +29,11 @@ def ape(items=ape_item("Title", b"hello"), header=True, version=2000, count=1, s
 
 def id3(title=b"Title"):
     return id3v1_tag(title)
+
+
+def bad_digits(lyrics_block):
+    """The Lyrics3v2 block with a letter among the six digits of its size."""
+    return lyrics_block[:-13] + b"x" + lyrics_block[-12:]
 
 
 def seed(mode, input_file, output_file):
@@ -52,6 +59,23 @@ SEEDS = {
     "ape-127-bytes-onto-id3": seed(0, audio(10, 1) + ape(b"s" * 63), audio(10, 2) + id3()),
     "ape-onto-ape-one-byte-longer": seed(0, audio(10, 3) + ape(b"t" * 40), audio(10, 4) + ape(b"u" * 41)),
     "size-33-whole-file": seed(0, ape(b"1"), b""),
+    # the tags that end a file as one block, and what is no part of it
+    "ape-lyrics-id3-onto-ape-id3": seed(0, audio(30, 1) + ape() + lyrics3v2_block(b"la") + id3(),
+                                        audio(30, 2) + ape(b"o" * 20) + id3(b"Old")),
+    "id3-onto-ape-lyrics-id3": seed(0, audio(20, 3) + id3(), audio(20, 4) + ape() + lyrics3v2_block(b"x") + id3()),
+    "lyrics-id3-onto-headerless-id3": seed(0, audio(20, 5) + lyrics3v2_block(b"words") + id3(),
+                                           audio(20, 6) + ape(header=False) + id3()),
+    "same-block-twice": seed(2, audio(10, 7) + ape() + id3(), audio(40, 8) + ape() + id3()),
+    "lyrics-bad-digits": seed(0, audio(10, 9) + ape() + bad_digits(lyrics3v2_block(b"ab")) + id3(),
+                              audio(10, 1) + id3()),
+    "gap-between-ape-and-id3": seed(0, audio(10, 2) + ape() + b"\0" + id3(), audio(10, 3) + ape() + id3()),
+    "version-1000-before-id3": seed(1, audio(10, 4) + ape(version=1000) + id3(), audio(10, 5)),
+    # header flag: a size that counts the header, and one that reaches past
+    # the header (in its place) into the audio
+    "size-counts-header": seed(0, audio(50, 6) + ape(b"c" * 30, size=30 + 64),
+                               audio(50, 7) + ape(b"d" * 10, size=10 + 64) + id3()),
+    "size-past-header": seed(0, audio(300, 8) + ape(b"e" * 30, size=30 + 32 + 100),
+                             audio(300, 9) + ape(b"f" * 30, size=30 + 32 + 100) + id3()),
     "empty-files": seed(0, b"", b""),
 }
 

@@ -33,6 +33,7 @@ std::map<std::string, Bytes> not_tags() {
     Bytes headerless = ape_tag({.item_bytes = 100, .header = false});
     Bytes id3 = id3v1_tag("Cut");
     Bytes lone_footer(ape.end() - 32, ape.end());  // claims 100 item bytes the file lacks
+    Bytes headerless_footer(headerless.end() - 32, headerless.end());
     return {
         {"size-0", kSound + ape_with_size(0)},
         {"size-31", kSound + ape_with_size(31)},
@@ -57,7 +58,10 @@ std::map<std::string, Bytes> not_tags() {
         // the footer is valid but the tag would begin before the file does
         {"claims-one-byte-more", Bytes(ape.begin() + 1, ape.end())},
         {"headerless-claims-one-more", Bytes(headerless.begin() + 1, headerless.end())},
-        {"claims-more-with-id3v1-marker", bytes_of("TAG") + Bytes(93, 'i') + lone_footer},
+        {"claims-more-with-id3v1-marker", bytes_of("TAG") + Bytes(93, 'i') + headerless_footer},
+        // the header flag set and no "APETAGEX" where the size puts the header, nor 32 bytes later
+        {"header-flag-without-header", kSound + Bytes(kGoodTag.begin() + 32, kGoodTag.end())},
+        {"header-flag-size-one-more", kSound + ape_tag({.item_bytes = 40, .size_override = 40 + 33})},
         {"bytes-0", {}},
         {"bytes-31", Bytes(31, 'T')},
         {"bytes-32-lone-footer", lone_footer},
@@ -96,6 +100,8 @@ TEST(BadInput, NearTagsAreRefusedAsInputsAndNeverReplacedOnOutputs) {
 // inputs, and replaced from their first byte on outputs.
 TEST(BadInput, TagsAtTheBoundsAreCopiedAndReplacedExactly) {
     Bytes largest = zero_filled_ape_tag(0x10000000 - 1 - 32);  // sparse on disk
+    const Bytes id3 = id3v1_tag("Block"), lone_footer(kGoodTag.end() - 32, kGoodTag.end());
+    const Bytes version_1000 = kSound + ape_tag({.version = 1000}), over_bound = kSound + ape_with_size(0x10000000);
     std::map<std::string, std::pair<Bytes, std::size_t>> files = {  // contents, where the tag starts
         {"size-33", {kSound + ape_tag({.item_bytes = 1}), kSound.size()}},
         {"size-268435455", {kSound + largest, kSound.size()}},
@@ -103,9 +109,18 @@ TEST(BadInput, TagsAtTheBoundsAreCopiedAndReplacedExactly) {
         {"ape-is-the-whole-file", {ape_tag({.item_bytes = 10}), 0}},
         {"headerless-is-the-whole-file", {ape_tag({.item_bytes = 10, .header = false}), 0}},
         {"bytes-128-id3v1", {id3v1_tag("Only"), 0}},
-        // a header-flagged tag whose header is missing takes 32 audio bytes as its header
-        {"header-flag-without-header",
-         {kSound + Bytes(kGoodTag.begin() + 32, kGoodTag.end()), kSound.size() - 32}},
+        // a footer that counts its header: the tag begins at the header
+        {"header-counted-in-size", {kSound + ape_tag({.item_bytes = 40, .size_override = 40 + 64}), kSound.size()}},
+        // a header-flagged footer whose header is nowhere in the file is no
+        // tag: the ID3v1 test follows, and finds the block it ends
+        {"header-flag-claims-more-with-id3v1-marker", {bytes_of("TAG") + Bytes(93, 'i') + lone_footer, 0}},
+        // the tags that end the file as one block, and what is no part of it
+        {"ape-then-id3v1", {kSound + kGoodTag + id3, kSound.size()}},
+        {"ape-lyrics3v2-id3v1", {kSound + kGoodTag + lyrics3v2_block("Song") + id3, kSound.size()}},
+        {"version-1000-before-id3v1", {version_1000 + id3, version_1000.size()}},
+        {"size-268435456-before-id3v1", {over_bound + id3, over_bound.size()}},
+        {"claims-more-before-id3v1", {Bytes(kGoodTag.begin() + 1, kGoodTag.end()) + id3, kGoodTag.size() - 1}},
+        {"one-byte-gap-before-id3v1", {kSound + kGoodTag + Bytes{0} + id3, kSound.size() + kGoodTag.size() + 1}},
     };
     const Bytes old_tag = id3v1_tag("Old");
     for (const auto& [name, file] : files) {

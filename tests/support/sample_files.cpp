@@ -140,4 +140,13 @@ Bytes id3v1_tag(std::string_view title, std::string_view marker) {
     return block;
 }
 
+Bytes lyrics3v2_block(std::string_view lyrics) {
+    auto digits = [](std::size_t number, std::size_t width) {
+        std::string text = std::to_string(number);
+        return std::string(width - text.size(), '0') + text;
+    };
+    Bytes block = bytes_of("LYRICSBEGIN") + bytes_of("LYR" + digits(lyrics.size(), 5)) + bytes_of(lyrics);
+    return block + bytes_of(digits(block.size(), 6) + "LYRICS200");
+}
+
 }  // namespace kestrane::testing

@@ -58,6 +58,11 @@ Bytes zero_filled_ape_tag(std::size_t item_bytes);
 // A 128-byte ID3v1 block with the title filled in.
 Bytes id3v1_tag(std::string_view title, std::string_view marker = "TAG");
 
+// A Lyrics3v2 block holding the lyrics: "LYRICSBEGIN", the field "LYR"
+// with its five-digit length and the text, the block's six-digit size and
+// "LYRICS200".
+Bytes lyrics3v2_block(std::string_view lyrics);
+
 // Every regular file under the folder (symlinks not followed) with its bytes.
 std::map<std::string, Bytes> snapshot(const std::filesystem::path& folder);
 
