@@ -1,5 +1,7 @@
 #include "support/testfs.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -268,13 +270,20 @@ void TestFs::unmount() {
         exchange(folder_ / "control", "release");  // a held request would keep the mount busy
         if (!unmount_path(mount_point_, false)) unmount_path(mount_point_, true);
         auto deadline = Clock::now() + std::chrono::seconds(5);
-        while (::waitpid(process_, nullptr, WNOHANG) == 0) {
+        int status = 0, waited;
+        while ((waited = ::waitpid(process_, &status, WNOHANG)) == 0) {
             if (Clock::now() > deadline) {
                 ::kill(process_, SIGKILL);
-                ::waitpid(process_, nullptr, 0);
+                ::waitpid(process_, &status, 0);
+                ADD_FAILURE() << "kestrane_testfs did not end within 5 seconds of the unmount: killed";
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        // (-1: the test reaped it, having killed it itself.)
+        if (waited == process_ && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+            ADD_FAILURE() << "kestrane_testfs ended badly (wait status " << status
+                          << "); it said: " << read_log(folder_ / "log");
         }
         process_ = -1;
     }

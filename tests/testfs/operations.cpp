@@ -63,17 +63,20 @@ int made(const std::string& at, int result) {
 }
 
 int op_getattr(const char* path, struct stat* out, fuse_file_info* fi) {
+    Handle* handle = handle_of(fi);
+    Request request(Op::getattr, handle ? handle->path.c_str() : path);
+    if (request.refused) return request.refused;
     int result;
-    if (Handle* handle = handle_of(fi)) {
-        Request request(Op::getattr, handle->path.c_str());
-        if (request.refused) return request.refused;
+    if (handle) {
         result = ::fstat(handle->fd, out);
     } else {
-        PASS(getattr, path);
+        std::string at = backing(path);
+        if (at.empty()) return -ENOENT;
         result = ::fstatat(root, at.c_str(), out, AT_SYMLINK_NOFOLLOW);
     }
-    if (result == 0 && settings.volatile_mode && S_ISREG(out->st_mode)) show_unsynced(*out);
-    return status(result);
+    if (result != 0) return -errno;
+    if (settings.volatile_mode && S_ISREG(out->st_mode)) show_unsynced(*out);
+    return 0;
 }
 
 int op_readlink(const char* path, char* into, size_t size) {
