@@ -75,21 +75,40 @@ TEST(TestFs, APowerCutLosesTheDataNotSyncedAndKeepsWhatWas) {
 TEST(TestFs, APowerCutUndoesEntryChangesWhoseFolderWasNotSynced) {
     KESTRANE_SKIP_WITHOUT_TESTFS();
     ScratchFolder disk;
-    write_file(disk / "removed.txt", bytes_of("removed"));
-    write_file(disk / "renamed.txt", bytes_of("renamed"));
+    for (const char* name : {"removed.txt", "renamed.txt", "replacing.txt", "replaced.txt", "gone.txt"}) {
+        write_file(disk / name, bytes_of(name));
+    }
     {
         TestFs mount(disk.path, {.volatile_writes = true});
         put(mount / "kept.txt", bytes_of("kept"), 0, true);
-        sync_folder(mount.path());
+        fs::remove(mount / "gone.txt");
+        sync_folder(mount.path());  // both durable from here on
         put(mount / "lost.txt", bytes_of("lost"), 0, true);  // its data synced, its name not
         fs::remove(mount / "removed.txt");
         fs::rename(mount / "renamed.txt", mount / "moved.txt");
+        fs::rename(mount / "replacing.txt", mount / "replaced.txt");
         mount.cut();
     }
     TestFs after_reboot(disk.path, {.volatile_writes = true});
-    EXPECT_EQ(snapshot(after_reboot.path()), (std::map<std::string, Bytes>{{"kept.txt", bytes_of("kept")},
-                                                                           {"removed.txt", bytes_of("removed")},
-                                                                           {"renamed.txt", bytes_of("renamed")}}));
+    std::map<std::string, Bytes> expected{{"kept.txt", bytes_of("kept")}};
+    for (const char* name : {"removed.txt", "renamed.txt", "replacing.txt", "replaced.txt"}) {
+        expected[name] = bytes_of(name);
+    }
+    EXPECT_EQ(snapshot(after_reboot.path()), expected);
+}
+
+TEST(TestFs, AnUnmountWithoutACutKeepsEveryChangeAsAShutdownWould) {
+    KESTRANE_SKIP_WITHOUT_TESTFS();
+    ScratchFolder disk;
+    write_file(disk / "old.txt", bytes_of("old"));
+    {
+        TestFs mount(disk.path, {.volatile_writes = true});
+        put(mount / "new.txt", bytes_of("new"));
+        put(mount / "old.txt", bytes_of("changed"));
+        fs::rename(mount / "new.txt", mount / "renamed.txt");
+    }
+    EXPECT_EQ(snapshot(disk.path), (std::map<std::string, Bytes>{{"old.txt", bytes_of("changed")},
+                                                                 {"renamed.txt", bytes_of("new")}}));
 }
 
 TEST(TestFs, CutAfterCutsRightAfterTheChosenChangingRequest) {
