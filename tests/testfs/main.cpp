@@ -9,8 +9,8 @@
 // power was cut, whatever is not durable yet is written, as at a clean
 // shutdown) or until SIGTERM, SIGINT or SIGHUP, on which it unmounts itself
 // lazily and ends (within 3 seconds even while programs keep files open in
-// it). control.h lists the commands; gate.h, unsynced_data.h and
-// unsynced_entries.h say what delay, hold and power cut do.
+// it). README.md beside this file describes the commands and what a power
+// cut keeps.
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
