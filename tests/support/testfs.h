@@ -12,9 +12,11 @@
 //
 // Mounting needs /dev/fuse and root (or fusermount3); tests that mount are
 // labelled "root". The mount is gone when the value ends, and the file
-// system process ends with the test process, however that ends; a mount
-// that a killed file system process left behind is unmounted by the next
-// mount.
+// system process ends with the thread that mounted it (make it on the
+// test's own thread), however that ends; a mount that a killed file system
+// process left behind is unmounted by the next mount. Kill the programs
+// that use the mount before it is unmounted: the unmount waits 5 seconds
+// for their files to close, then kills the file system and fails the test.
 #pragma once
 
 #include <chrono>
