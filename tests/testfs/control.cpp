@@ -98,7 +98,7 @@ bool start_control(const std::string& socket_path) {
     std::thread([listener] {
         for (;;) {
             int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection >= 0) std::thread(serve, connection).detach();
+            if (connection >= 0) serve(connection);
         }
     }).detach();
     return true;

@@ -20,8 +20,9 @@
 
 namespace testfs {
 
-// Listens on the socket (replacing a stale one) and serves it on threads of
-// its own; false with errno set when it cannot listen.
+// Listens on the socket (replacing a stale one) and serves it on a thread
+// of its own, one connection at a time (a command never waits); false with
+// errno set when it cannot listen.
 bool start_control(const std::string& socket_path);
 
 // The reply to one command line.
