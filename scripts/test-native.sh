@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/need-packages.sh cmake g++ make googletest libgtest-dev pkg-config libtag1-dev python3 \
-  bash-completion zsh fish
+  bash-completion zsh fish libfuse3-dev fuse3
 cmake -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WARNINGS_AS_ERRORS=ON \
-  -DKESTRANE_REQUIRE_INTEROP=ON -DKESTRANE_REQUIRE_COMPLETION_SHELLS=ON
+  -DKESTRANE_REQUIRE_INTEROP=ON -DKESTRANE_REQUIRE_COMPLETION_SHELLS=ON -DKESTRANE_REQUIRE_TESTFS=ON
 cmake --build build/native -j"$(nproc)"
 ctest --test-dir build/native --output-on-failure --no-tests=error -j2

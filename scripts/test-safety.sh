@@ -4,9 +4,9 @@
 # runs at once, in their own build with warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/need-packages.sh cmake g++ make googletest libgtest-dev pkg-config libtag1-dev
+bash scripts/need-packages.sh cmake g++ make googletest libgtest-dev pkg-config libtag1-dev libfuse3-dev fuse3
 cmake -S . -B build/safety -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRANE_WARNINGS_AS_ERRORS=ON \
-  -DKESTRANE_REQUIRE_INTEROP=ON
+  -DKESTRANE_REQUIRE_INTEROP=ON -DKESTRANE_REQUIRE_TESTFS=ON
 cmake --build build/safety -j2 --target kestrane kestrane_safety_tests kestrane_interop_tests
 log=build/safety/ctest.log
 ctest --test-dir build/safety -L 'safety|interop' --output-on-failure --no-tests=error 2>&1 | tee "$log"
