@@ -64,11 +64,10 @@ Change change_of(const std::string& output_path, const platform::OpenFile& outpu
     // The bytes in front of the change that the file's last bytes, read
     // already, hold: the same file has them there.
     std::uint64_t tail_start = output.length - old_tag.tail.length;
-    if (position >= tail_start) {
-        std::span<const std::uint8_t> before(old_tag.tail.bytes.data(), static_cast<std::size_t>(position - tail_start));
-        change.before_length = before.size();
-        change.before_digest = digest_of(before);
-    }
+    std::span<const std::uint8_t> before;
+    if (position >= tail_start) before = {old_tag.tail.bytes.data(), static_cast<std::size_t>(position - tail_start)};
+    change.before_length = before.size();
+    change.before_digest = digest_of(before);
     return change;
 }
 

@@ -32,7 +32,9 @@ std::string journal_name(const JournalHeader& header) {
     char name[64];
     std::snprintf(name, sizeof name, "%020llu-%llu", static_cast<unsigned long long>(header.started),
                   static_cast<unsigned long long>(header.process));
-    return std::string(name) + std::string(kUnfinished);
+    std::string whole(name);
+    whole.append(kUnfinished);
+    return whole;
 }
 
 std::vector<std::uint8_t> encode_header(const JournalHeader& header) {
@@ -73,7 +75,8 @@ std::vector<std::uint64_t> change_offsets(const platform::OpenFile& file, std::u
 }
 
 std::vector<std::string> journals_in(const std::string& folder, std::string_view ending) {
-    std::string pattern = "*" + std::string(ending);
+    std::string pattern(1, '*');
+    pattern.append(ending);
     std::vector<std::string> names = platform::list_folder(folder, pattern).first;
     std::erase_if(names, [&](const std::string& name) { return !name.ends_with(ending); });
     std::sort(names.begin(), names.end());  // the start time leads, in 20 digits
