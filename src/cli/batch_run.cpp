@@ -63,11 +63,13 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     Plan plan = command_line.folder_trees ? plan_tree_run(specifications, workers) : plan_folder_run(specifications);
     PairContext context;
     context.options = command_line.options;
+    tally.unused_inputs = plan.unused_inputs.size();
     carry_out(plan, context, workers, tally);
     if (platform::interrupted()) {
         platform::flush_output();
         platform::end_as_interrupted();
     }
+    report::say_unused_inputs(plan.unused_inputs);
     if (plan.nothing_matched) {
         tally.note(RunNote::nothing_matched);
         report::say(plan.nothing_matched->message, plan.nothing_matched->specification);

@@ -74,5 +74,8 @@ inline constexpr const char* kOutOfMemory = "out of memory!\n";
 // told only when there are any, before the line end.
 inline constexpr const char* kTotals = "\n%d outputs: %d updated, %d appended, %d up to date, %d not done";
 inline constexpr const char* kLeftAlone = ", %d left alone";
+// Inputs no output took, at the end of the totals when there are any.
+inline constexpr const char* kInputsWithoutOutput = ", %d inputs without an output";
+inline constexpr const char* kInputWithoutOutput = ", 1 input without an output";
 
 }  // namespace kestrane::messages

@@ -103,12 +103,23 @@ void say_output(Outcome outcome, std::string_view output_path, std::string_view 
     write_object(object);
 }
 
+void say_unused_inputs(const std::vector<std::string>& input_paths) {
+    if (!in_json_lines()) return;
+    for (const std::string& path : input_paths) {
+        std::string object = R"({"type":"unused_input","input":)";
+        json::append_text(object, path);
+        write_object(object);
+    }
+}
+
 void say_totals(const RunTally& tally) {
     if (in_json_lines() || !platform::output_is_terminal()) return;
     Totals totals = totals_of(tally);
     std::string line = counted(messages::kTotals, {totals.outputs, totals[Column::updated], totals[Column::appended],
                                                     totals[Column::up_to_date], totals[Column::not_done]});
     if (totals[Column::left_alone] > 0) line += counted(messages::kLeftAlone, {totals[Column::left_alone]});
+    if (tally.unused_inputs == 1) line += messages::kInputWithoutOutput;
+    if (tally.unused_inputs > 1) line += counted(messages::kInputsWithoutOutput, {tally.unused_inputs});
     line += '\n';
     platform::write_output(line);
 }
@@ -123,7 +134,8 @@ void finish(const RunTally& tally, int exit_status) {
         object.append("\"").append(facts.word).append("\":");
         object += std::to_string(tally.outputs[static_cast<std::size_t>(facts.outcome)]);
     }
-    object.append(R"(},"dry_run":)").append(the_run_is_dry ? "true" : "false");
+    object.append(R"(},"unused_inputs":)").append(std::to_string(tally.unused_inputs));
+    object.append(R"(,"dry_run":)").append(the_run_is_dry ? "true" : "false");
     object.append(R"(,"exit_status":)").append(std::to_string(exit_status));
     write_object(object);
 }

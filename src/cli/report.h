@@ -3,7 +3,9 @@
 // only prints: what the run came to is the run's own tally (run_tally.h).
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/run_tally.h"
 
@@ -33,6 +35,10 @@ void say_folder_unreadable(std::string_view folder);
 // Prints an output's heading and the line that says what became of it. The
 // input's path is empty when the output has none.
 void say_output(Outcome outcome, std::string_view output_path, std::string_view input_path);
+
+// After the last output, the inputs no output took: in JSON Lines an object
+// each (the text tells only how many, in its totals).
+void say_unused_inputs(const std::vector<std::string>& input_paths);
 
 // After the last output: on a terminal, the totals for people.
 void say_totals(const RunTally& tally);
