@@ -40,8 +40,9 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     }
     // --help and --version answer in text, with or without --json.
     bool json_lines = command_line.json_lines && command_line.request == Request::run;
-    report::start(json_lines ? report::Form::json_lines : report::Form::text, command_line.options.dry_run);
-    report::say_text(messages::kBanner);
+    report::start(json_lines ? report::Form::json_lines : report::Form::text, command_line.options.dry_run,
+                  command_line.quiet);
+    if (!command_line.quiet) report::say_text(messages::kBanner);
     if (command_line.request == Request::help) {
         report::say_text(messages::kUsage);
         return kStatusDone;

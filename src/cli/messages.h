@@ -23,6 +23,7 @@ inline constexpr const char* kUsage =
     "          -u  = update tags only (fail if tags NOT found on output)\n"
     "          -n  = dry run: report what would be done, change no file\n"
     "          -r  = folder trees: pair files by relative path in every subfolder\n"
+    "          -q  = quiet: report only outputs changed or not done, then the totals\n"
     "          --json = report as JSON Lines, one object per line\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"

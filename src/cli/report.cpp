@@ -13,6 +13,7 @@ namespace {
 // One report a process.
 Form the_form = Form::text;
 bool the_run_is_dry = false;
+bool the_report_is_quiet = false;
 
 bool in_json_lines() { return the_form == Form::json_lines; }
 
@@ -60,9 +61,10 @@ std::string outcome_line(const OutcomeFacts& facts, std::string_view output_path
 
 }  // namespace
 
-void start(Form form, bool dry_run) {
+void start(Form form, bool dry_run, bool quiet) {
     the_form = form;
     the_run_is_dry = dry_run;
+    the_report_is_quiet = quiet;
     if (form == Form::json_lines) platform::use_exact_output();
 }
 
@@ -85,6 +87,7 @@ void say_folder_unreadable(std::string_view folder) {
 
 void say_output(Outcome outcome, std::string_view output_path, std::string_view input_path) {
     const OutcomeFacts& facts = facts_of(outcome);
+    if (the_report_is_quiet && !shown_when_quiet(facts.column)) return;
     std::string line = outcome_line(facts, output_path, input_path);
     if (!in_json_lines()) {
         platform::write_output(filled(messages::kHeading, output_path) + line);
@@ -113,7 +116,7 @@ void say_unused_inputs(const std::vector<std::string>& input_paths) {
 }
 
 void say_totals(const RunTally& tally) {
-    if (in_json_lines() || !platform::output_is_terminal()) return;
+    if (in_json_lines() || !(platform::output_is_terminal() || the_report_is_quiet)) return;
     Totals totals = totals_of(tally);
     std::string line = counted(messages::kTotals, {totals.outputs, totals[Column::updated], totals[Column::appended],
                                                     totals[Column::up_to_date], totals[Column::not_done]});
