@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "cli/messages.h"
 #include "cli/plan.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/run_tally.h"
 #include "names/name_rules.h"
@@ -42,6 +43,7 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     bool json_lines = command_line.json_lines && command_line.request == Request::run;
     report::start(json_lines ? report::Form::json_lines : report::Form::text, command_line.options.dry_run,
                   command_line.quiet);
+    progress::start(!json_lines && platform::output_is_terminal());
     if (!command_line.quiet) report::say_text(messages::kBanner);
     if (command_line.request == Request::help) {
         report::say_text(messages::kUsage);
@@ -65,8 +67,10 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     PairContext context;
     context.options = command_line.options;
     tally.unused_inputs = plan.unused_inputs.size();
+    progress::follow(tally, plan);
     carry_out(plan, context, workers, tally);
     if (platform::interrupted()) {
+        progress::hide();
         platform::flush_output();
         platform::end_as_interrupted();
     }

@@ -79,4 +79,12 @@ inline constexpr const char* kLeftAlone = ", %d left alone";
 inline constexpr const char* kInputsWithoutOutput = ", %d inputs without an output";
 inline constexpr const char* kInputWithoutOutput = ", 1 input without an output";
 
+// The status line below the report on a terminal, redrawn in place: while
+// a tree is listed, then while its outputs are carried out; the rate and the
+// time left once they can be told.
+inline constexpr const char* kStatusListing = "listing: %d folders, %d outputs found";
+inline constexpr const char* kStatusDone = "%d of %d outputs done";
+inline constexpr const char* kStatusRate = ", %d a second";
+inline constexpr const char* kStatusTimeLeft = ", %s left";
+
 }  // namespace kestrane::messages

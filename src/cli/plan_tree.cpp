@@ -2,6 +2,7 @@
 
 #include "names/name_rules.h"
 #include "cli/plan.h"
+#include "cli/progress.h"
 #include "cli/tree_walk.h"
 #include "cli/workers.h"
 #include "names/path_facts.h"
@@ -90,6 +91,7 @@ FolderPlan plan_inputs_only_folder(const Trees& trees, const std::string& relati
 }
 
 void Walk::take(FolderPlan& folder, const PendingFolder& pending_folder) {
+    ++folders_listed;
     found.inputs = found.inputs || folder.found.inputs;
     found.outputs = found.outputs || folder.found.outputs;
     for (PlanEntry& entry : folder.entries) plan.entries.push_back(std::move(entry));
@@ -136,6 +138,7 @@ Plan plan_tree_run(const Specifications& specifications, Workers& workers) {
         FolderPlan folder =
             next.inputs_only ? plan_inputs_only_folder(trees, next.relative, seen) : plan_folder(trees, next.relative, seen);
         walk.take(folder, next);
+        if (progress::due()) progress::draw_listing(walk.folders_listed, walk.plan.entries.size());
     }
     // Over a tree, a specification that matched nothing is told outputs
     // first: inputs are looked for only where there are outputs.

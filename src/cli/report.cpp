@@ -5,6 +5,7 @@
 
 #include "cli/json_lines.h"
 #include "cli/messages.h"
+#include "cli/progress.h"
 #include "platform/output.h"
 
 namespace kestrane::report {
@@ -16,6 +17,12 @@ bool the_run_is_dry = false;
 bool the_report_is_quiet = false;
 
 bool in_json_lines() { return the_form == Form::json_lines; }
+
+// Every write of the report: a status line on the screen goes first.
+void write_report(std::string_view text) {
+    progress::hide();
+    platform::write_output(text);
+}
 
 // The message with its one '%s' or '%c' (if any) replaced by value.
 std::string filled(std::string_view message, std::string_view value) {
@@ -47,7 +54,7 @@ std::string_view line_of(std::string_view text) {
 void write_object(std::string& object) {
     object += '}';
     object += '\n';
-    platform::write_output(object);
+    write_report(object);
 }
 
 std::string outcome_line(const OutcomeFacts& facts, std::string_view output_path, std::string_view input_path) {
@@ -69,12 +76,12 @@ void start(Form form, bool dry_run, bool quiet) {
 }
 
 void say_text(std::string_view text) {
-    if (!in_json_lines()) platform::write_output(text);
+    if (!in_json_lines()) write_report(text);
 }
 
 void say(std::string_view message, std::string_view value) {
     std::string text = filled(message, value);
-    if (!in_json_lines()) return platform::write_output(text);
+    if (!in_json_lines()) return write_report(text);
     std::string object = R"({"type":"message","message":)";
     json::append_text(object, line_of(text));
     write_object(object);
@@ -90,7 +97,7 @@ void say_output(Outcome outcome, std::string_view output_path, std::string_view 
     if (the_report_is_quiet && !shown_when_quiet(facts.column)) return;
     std::string line = outcome_line(facts, output_path, input_path);
     if (!in_json_lines()) {
-        platform::write_output(filled(messages::kHeading, output_path) + line);
+        write_report(filled(messages::kHeading, output_path) + line);
         return;
     }
     std::string object = R"({"type":"output","output":)";
@@ -124,7 +131,7 @@ void say_totals(const RunTally& tally) {
     if (tally.unused_inputs == 1) line += messages::kInputWithoutOutput;
     if (tally.unused_inputs > 1) line += counted(messages::kInputsWithoutOutput, {tally.unused_inputs});
     line += '\n';
-    platform::write_output(line);
+    write_report(line);
 }
 
 void finish(const RunTally& tally, int exit_status) {

@@ -10,11 +10,18 @@
 #include <chrono>
 #include <new>
 
+#include "cli/progress.h"
 #include "cli/tree_walk.h"
 #include "names/path_facts.h"
 
 namespace kestrane::tree {
 namespace {
+
+using namespace std::chrono_literals;
+
+// How often the run's thread, waiting for the listers, looks whether the
+// status line is due.
+constexpr auto kProgressLookout = 20ms;
 
 struct Node {
     PendingFolder folder;
@@ -31,6 +38,8 @@ struct Listing {
     WorkerPool& pool;
     std::deque<Node> nodes;
     std::size_t unlisted = 0;
+    std::size_t listed = 0;
+    std::size_t outputs_found = 0;
 };
 
 void list_node(Listing& listing, std::size_t number);
@@ -63,8 +72,10 @@ void list_node(Listing& listing, std::size_t number) {
                                subtree_of_its_own ? std::vector<platform::FileIdentity>{} : ancestors, {}, {}});
         }
     }
+    listing.outputs_found += plan.entries.size();
     listing.nodes[number].plan = std::move(plan);
     --listing.unlisted;
+    ++listing.listed;
     listing.pool.changed();
 }
 
@@ -88,7 +99,15 @@ void walk_with_listers(const Trees& trees, WorkerPool& pool, Walk& walk) {
             add_node(listing, {*folder, {}, {}, {}});
         }
         walk.pending.clear();
-        while (listing.unlisted > 0 && !pool.out_of_memory()) pool.wait_for_change(lock, std::chrono::seconds(1));
+        while (listing.unlisted > 0 && !pool.out_of_memory()) {
+            pool.wait_for_change(lock, kProgressLookout);
+            if (!progress::due()) continue;
+            std::size_t folders = walk.folders_listed + listing.listed;
+            std::size_t outputs = walk.plan.entries.size() + listing.outputs_found;
+            lock.unlock();
+            progress::draw_listing(folders, outputs);
+            lock.lock();
+        }
         if (pool.out_of_memory()) throw std::bad_alloc();
     }
 

@@ -83,6 +83,7 @@ struct Walk {
     std::set<platform::FileIdentity> visited;
     std::set<platform::FileIdentity> visited_inputs_only;
     std::vector<PendingFolder> pending{PendingFolder{}};
+    std::size_t folders_listed = 0;  // for the status line
 
     // Takes a folder's plan in walk order: its entries and unused inputs,
     // then its subfolders next, those the output tree has first.
