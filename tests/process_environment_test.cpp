@@ -11,6 +11,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -77,6 +78,23 @@ void wait_until_ended_or_asleep(int pid) {
         std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
         std::size_t state = stat.rfind(')') + 2;  // the field after the command name
         if (state < stat.size() && stat[state] == 'S') return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Waits until the process has ended (not reaped yet) or waits in a write to
+// its standard output, as a writer held up by its terminal does (sleeping
+// alone is not enough: a process may sleep before it writes at all).
+void wait_until_ended_or_held_in_a_write(int pid) {
+    for (;;) {
+        siginfo_t ended{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == pid) {
+            return;
+        }
+        long call = -1;
+        std::string descriptor;
+        std::ifstream("/proc/" + std::to_string(pid) + "/syscall") >> call >> descriptor;
+        if (call == SYS_write && descriptor == "0x1") return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -219,12 +237,20 @@ std::string run_on_a_held_terminal(const ScratchFolder& folder, const Names& arg
     std::size_t filled = 0;
     int filler = ::open(::ptsname(terminal), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     const std::string block(1024, '#');
-    for (ssize_t written; (written = ::write(filler, block.data(), block.size())) > 0;) filled += static_cast<std::size_t>(written);
+    // To the last byte of room, also once the system has moved what it can
+    // to the reader's side: the tool's first write waits.
+    for (std::size_t round = 1; round > 0; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        round = 0;
+        for (std::size_t size : {block.size(), std::size_t{1}}) {
+            for (ssize_t written; (written = ::write(filler, block.data(), size)) > 0;) round += static_cast<std::size_t>(written);
+        }
+        filled += round;
+    }
     ::close(filler);
     std::string shown;
     run_tool(folder.path, arguments, {.output = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY), .while_running = [&](int tool) {
                  for (auto pause : {std::chrono::milliseconds(600), std::chrono::milliseconds(200)}) {
-                     wait_until_ended_or_asleep(tool);
+                     wait_until_ended_or_held_in_a_write(tool);
                      std::this_thread::sleep_for(pause);
                      char buffer[4096];
                      for (std::size_t read = 0; read < filled;) {

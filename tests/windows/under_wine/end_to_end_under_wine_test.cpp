@@ -100,7 +100,13 @@ std::string held_console_report(const ScratchFolder& folder, const std::vector<s
     if (got > 0) shown.append(buffer, static_cast<std::size_t>(got));
     int filler = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     const std::string block(256, '#');
-    while (::write(filler, block.data(), block.size()) > 0) {
+    // To the last byte of room, also once the system has moved what it can
+    // to the reader's side.
+    for (bool wrote = true; wrote; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        wrote = false;
+        for (std::size_t size : {block.size(), std::size_t{1}}) {
+            while (::write(filler, block.data(), size) > 0) wrote = true;
+        }
     }
     ::close(filler);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
