@@ -71,8 +71,9 @@ inline constexpr const char* kWouldAppend = "would append tag from %s\n";
 
 // The run as a whole.
 inline constexpr const char* kOutOfMemory = "out of memory!\n";
-// After the last output, on a terminal; the refusals -a and -u ask for are
-// told only when there are any, before the line end.
+// After the last output, on a terminal or in a quiet report; the refusals -a
+// and -u ask for, then the inputs no output took, are told only when there
+// are any, before the line end.
 inline constexpr const char* kTotals = "\n%d outputs: %d updated, %d appended, %d up to date, %d not done";
 inline constexpr const char* kLeftAlone = ", %d left alone";
 // Inputs no output took, at the end of the totals when there are any.
