@@ -7,6 +7,7 @@
 #include "cli/command_line.h"
 #include "cli/messages.h"
 #include "cli/plan.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "cli/run_tally.h"
 #include "names/name_rules.h"
@@ -40,8 +41,10 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     }
     // --help and --version answer in text, with or without --json.
     bool json_lines = command_line.json_lines && command_line.request == Request::run;
-    report::start(json_lines ? report::Form::json_lines : report::Form::text, command_line.options.dry_run);
-    report::say_text(messages::kBanner);
+    report::start(json_lines ? report::Form::json_lines : report::Form::text, command_line.options.dry_run,
+                  command_line.quiet);
+    progress::start(!json_lines && platform::output_is_terminal());
+    if (!command_line.quiet) report::say_text(messages::kBanner);
     if (command_line.request == Request::help) {
         report::say_text(messages::kUsage);
         return kStatusDone;
@@ -63,11 +66,15 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     Plan plan = command_line.folder_trees ? plan_tree_run(specifications, workers) : plan_folder_run(specifications);
     PairContext context;
     context.options = command_line.options;
+    tally.unused_inputs = plan.unused_inputs.size();
+    progress::follow(tally, plan);
     carry_out(plan, context, workers, tally);
     if (platform::interrupted()) {
+        progress::hide();
         platform::flush_output();
         platform::end_as_interrupted();
     }
+    report::say_unused_inputs(plan.unused_inputs);
     if (plan.nothing_matched) {
         tally.note(RunNote::nothing_matched);
         report::say(plan.nothing_matched->message, plan.nothing_matched->specification);

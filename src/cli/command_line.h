@@ -24,6 +24,7 @@ struct CommandLine {
     Request request = Request::run;
     TransferOptions options;
     bool folder_trees = false;  // -r
+    bool quiet = false;         // -q: only the outputs changed or not done, then the totals
     bool json_lines = false;    // --json
     std::string input_specification;
     std::string output_specification;
