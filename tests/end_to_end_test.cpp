@@ -47,7 +47,8 @@ TEST(CommandLine, WithoutARunnableCommandLineOnlyTheUsageIsPrinted) {
                     {{"--helpx", "a.ape", "a.mp3"}, "illegal option: --helpx !\n\n" + usage, 2},
                     {{"--jsonx", "-n", "a.ape", "a.mp3"}, "illegal option: --jsonx !\n\n" + usage, 2},
                     {{"-x", "a.mp3", "b.mp3"}, illegal("x") + usage, 2},
-                    {{"-a?Z", "a", "b", "-q"}, illegal("?Zq") + usage, 2},
+                    {{"-a?Z", "a", "b", "-q"}, illegal("?Z") + usage, 2},  // quiet: no banner, the rest as ever
+                    {{option("Q")}, usage, 2},
                     {{option("?")}, (slash_help ? "" : illegal("?")) + usage, slash_help ? 0 : 2},
                     {{"a.ape", option("?"), "a.mp3"}, (slash_help ? "" : illegal("?")) + usage, slash_help ? 0 : 2},
                     {{option("?x"), "a.ape", "a.mp3"}, illegal("?x") + usage, 2},
@@ -151,6 +152,39 @@ TEST(Batch, NothingFoundIsReportedOnce) {
                     {{"in.ape", "*.ogg"}, "no output files found!\n", 1},
                     {{"in.ape", "nope"}, "file nope.mp3 not found!\n", 1},
                     {{"in.ape", "sub/out"}, "file sub/out.mp3 not found!\n", 1}}});
+}
+
+// A quiet run (-q, in any group, either case) shows only the outputs whose
+// tag was written (or would be) and those that did not get it, then the
+// totals, redirected too; no banner. spare.ape is an input no output takes;
+// the two inputs of twice.mp3 count as taken.
+TEST(Quiet, OnlyOutputsChangedOrNotDoneThenTheTotals) {
+    const std::string alone = entry("alone.mp3", "no matching input file!\n");
+    const std::string bare = entry("bare.mp3", "file bare.ape does not have valid tag!\n");
+    const std::string protected_and_twice =
+        entry("protected.mp3", kRefused) + entry("twice.mp3", "multiple matching input files!\n");
+    auto totals = [](const std::string& counts) { return "\n7 outputs: " + counts + ", 1 input without an output\n"; };
+    check({.files = {{"spare.ape", kAudio + kApeTag}},
+           .runs = {{{"-nq", "*.ape", "*.mp3"},
+                     alone + entry("append.mp3", "would append tag from append.ape\n") + bare + protected_and_twice +
+                         entry("update.mp3", "would update tag from update.ape\n") +
+                         totals("1 updated, 1 appended, 1 up to date, 4 not done"),
+                     1},
+                    {{"-uq", "*.ape", "*.mp3"},
+                     alone + bare + protected_and_twice + entry("update.mp3", "updated tag from update.ape\n") +
+                         totals("1 updated, 0 appended, 1 up to date, 4 not done, 1 left alone"),
+                     1, {{"update.mp3", kAudio + kApeTag}}},
+                    {{option("Qa"), "*.ape", "*.mp3"},
+                     alone + entry("append.mp3", "appended tag from append.ape\n") + bare + protected_and_twice +
+                         totals("0 updated, 1 appended, 0 up to date, 4 not done, 2 left alone"),
+                     1, {{"append.mp3", kAudio + kId3Tag}}},
+                    {{"*.ape", option("q"), "*.mp3"},
+                     alone + bare + protected_and_twice + totals("0 updated, 0 appended, 3 up to date, 4 not done"), 1}},
+           .prepare =
+               [](const ScratchFolder& folder) {
+                   write_every_outcome_samples(folder);
+                   kPlatform.write_protect(folder, {"protected.mp3"});
+               }});
 }
 
 // Whatever name the input's file goes by as an output, the output is refused
@@ -465,6 +499,7 @@ TEST(JsonLines, EveryOutputIsAnObjectAndTheSummaryComesLast) {
             write_file(*folder / "bigupdate.mp3", kAudio + kOldId3);
             write_file(*folder / "bigappend.ape", kAudio + big_tag);
             write_file(*folder / "bigappend.mp3", kAudio);
+            write_file(*folder / "spare.ape", kAudio + kApeTag);  // no output takes it
             for (const char* name : {"heldin.ape", "heldout.mp3"}) {
                 if (kPlatform.hold) held.push_back(kPlatform.hold(*folder / name));
             }
@@ -478,12 +513,13 @@ TEST(JsonLines, EveryOutputIsAnObjectAndTheSummaryComesLast) {
         SCOPED_TRACE(arguments[1]);
 
         std::vector<JsonRecord> records = json_records(json_run.output);
-        ASSERT_FALSE(records.empty());
+        ASSERT_GE(records.size(), 2u);
         EXPECT_EQ(records.back(), (JsonRecord{"summary", "1", mode == std::vector{option("n")} ? "true" : "false"}));
+        EXPECT_EQ(records[records.size() - 2], (JsonRecord{"unused_input", "spare.ape"}));
         EXPECT_EQ(json_run.exit_status, 1);  // alone.mp3 has no input
         EXPECT_EQ(text_run.exit_status, 1);
         std::string entries;
-        for (std::size_t i = 0; i + 1 < records.size(); ++i) {
+        for (std::size_t i = 0; i + 2 < records.size(); ++i) {
             const JsonRecord& r = records[i];
             ASSERT_EQ(r.size(), 5u);
             EXPECT_EQ(r[0], "output");
@@ -513,6 +549,45 @@ TEST(JsonLines, EveryOutputIsAnObjectAndTheSummaryComesLast) {
     for (const auto& [arguments, records] : lines) {
         ToolRun run = run_tool(folder.path, arguments);
         EXPECT_EQ(json_records(run.output), records) << arguments[1];
+        EXPECT_EQ(run.exit_status, std::stoi(records.back()[1])) << arguments[1];
+    }
+}
+
+// The inputs no output takes come after the outputs, one object each, and
+// the summary counts them: beside the outputs, and over trees in the folders
+// the output tree lacks too. A quiet report (-q) leaves out the outputs up
+// to date or left alone; the summary counts every output.
+TEST(JsonLines, UnusedInputsComeBeforeTheSummaryAndQuietLeavesOutWhatItDoesNotShow) {
+    ScratchFolder library;
+    for (const auto& [name, bytes] : Files{{"lossless/album/1.ape", kAudio + kApeTag},
+                                           {"lossless/album/2.ape", kAudio + kId3Tag},
+                                           {"lossless/new album/1.ape", kAudio + kApeTag},
+                                           {"lossless/new album/cd2/3.ape", kAudio + kApeTag},
+                                           {"lossy/album/0.mp3", kAudio},
+                                           {"lossy/album/1.mp3", kAudio + kApeTag}}) {
+        std::filesystem::create_directories((library / name).parent_path());
+        write_file(library / name, bytes);
+    }
+    const JsonRecord no_input = {"output", with_separators("lossy/album/0.mp3"), "", "no_matching_input", "no matching input file!"};
+    const JsonRecord up_to_date = {"output", with_separators("lossy/album/1.mp3"), with_separators("lossless/album/1.ape"),
+                                   "up_to_date", "tag already up to date from " + with_separators("lossless/album/1.ape")};
+    const JsonRecord unused_beside = {"unused_input", with_separators("lossless/album/2.ape")};
+    const JsonRecord summary = {"summary", "1", "false"};
+    const std::pair<std::vector<std::string>, std::vector<JsonRecord>> runs[] = {
+        {{"--json", with_separators("lossless/album/*.ape"), with_separators("lossy/album/*.mp3")},
+         {no_input, up_to_date, unused_beside, summary}},
+        {{"--json", "-r", with_separators("lossless/*.ape"), with_separators("lossy/*.mp3")},
+         {no_input, up_to_date, unused_beside, {"unused_input", with_separators("lossless/new album/1.ape")},
+          {"unused_input", with_separators("lossless/new album/cd2/3.ape")}, summary}},
+        {{"--json", option("q"), with_separators("lossless/album/*.ape"), with_separators("lossy/album/*.mp3")},
+         {no_input, unused_beside, summary}},
+        {{"--json", with_separators("lossless/album/1.ape"), with_separators("lossy/album/*.mp3")},  // one to many
+         {{"output", with_separators("lossy/album/0.mp3"), with_separators("lossless/album/1.ape"), "appended",
+           "appended tag from " + with_separators("lossless/album/1.ape")},
+          up_to_date, {"summary", "0", "false"}}}};
+    for (const auto& [arguments, records] : runs) {
+        ToolRun run = run_tool(library.path, arguments);
+        EXPECT_EQ(json_records(run.output, arguments[1] == option("q")), records) << arguments[1];
         EXPECT_EQ(run.exit_status, std::stoi(records.back()[1])) << arguments[1];
     }
 }

@@ -91,6 +91,37 @@ TEST(FolderTrees, OutputsTakeTheInputAtTheSameRelativePath) {
            .prepare = [](const ScratchFolder& folder) { kPlatform.hide(folder, "lossy/.hidden"); }});
 }
 
+// Quiet (-rq) over a library: the first run shows the outputs it tags, a
+// second one over the synced tree only the totals. They count the inputs no
+// output took: one beside the outputs, and those of an album folder the
+// output tree lacks, however deep; a lone input has none.
+TEST(FolderTrees, AQuietSecondRunOverASyncedTreePrintsOnlyTheTotals) {
+    const std::string totals = "\n3 outputs: 0 updated, 0 appended, 3 up to date, 0 not done, 3 inputs without an output\n";
+    check({.files = {{"lossless/artist/album/01 one.ape", kAudio + kOne},
+                     {"lossless/artist/album/02 two.ape", kAudio + kTwo},
+                     {"lossless/artist/album/03 bonus.ape", kAudio + kEp},      // no output beside it
+                     {"lossless/artist/new album/01 new.ape", kAudio + kOnly},  // a folder not in the lossy tree
+                     {"lossless/artist/new album/cd2/01 more.ape", kAudio + kOnly},
+                     {"lossless/other/ep/x.ape", kAudio + kEp},
+                     {"lossy/artist/album/01 one.mp3", kAudio},
+                     {"lossy/artist/album/02 two.mp3", kAudio + kOldId3},
+                     {"lossy/other/ep/x.mp3", kAudio + kEp},
+                     {"lossy/other/ep/notes.txt", kAudio}},
+           .runs = {{{"-rq", "lossless/*.ape", "lossy/*.mp3"},
+                     entry("lossy/artist/album/01 one.mp3", "appended tag from lossless/artist/album/01 one.ape\n") +
+                         entry("lossy/artist/album/02 two.mp3", "updated tag from lossless/artist/album/02 two.ape\n") +
+                         "\n3 outputs: 1 updated, 1 appended, 1 up to date, 0 not done, 3 inputs without an output\n",
+                     0,
+                     {{"lossy/artist/album/01 one.mp3", kAudio + kOne}, {"lossy/artist/album/02 two.mp3", kAudio + kTwo}}},
+                    {{"-rq", "lossless/*.ape", "lossy/*.mp3"}, totals, 0},
+                    {{option("qr"), "lossless/other/ep/x.ape", "lossy/*.mp3"},
+                     entry("lossy/artist/album/01 one.mp3", "updated tag from lossless/other/ep/x.ape\n") +
+                         entry("lossy/artist/album/02 two.mp3", "updated tag from lossless/other/ep/x.ape\n") +
+                         "\n3 outputs: 2 updated, 0 appended, 1 up to date, 0 not done\n",
+                     0,
+                     {{"lossy/artist/album/01 one.mp3", kAudio + kEp}, {"lossy/artist/album/02 two.mp3", kAudio + kEp}}}}});
+}
+
 // A run over a tree in sync changes no modification time, so that backup
 // and sync programs see nothing to send again.
 TEST(FolderTrees, ASecondRunWritesNothing) {

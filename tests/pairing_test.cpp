@@ -42,6 +42,16 @@ TEST(Pairing, FindsTheOneInputWithTheSameBaseName) {
     EXPECT_EQ(find_input(index, "d.mp3").matches, Matches::none);
 }
 
+// Inputs of one base name stand together: each knows the first of them,
+// which a match of that name gives, whether it selects one input or several.
+TEST(Pairing, InputsOfOneBaseNameKnowTheFirstOfThem) {
+    InputIndex index = index_inputs({"a.ape", "b.ape", "A.flac", "c.ape"});
+    EXPECT_EQ(index.first_of_its_name, (std::vector<std::size_t>{0, 1, 0, 3}));
+    EXPECT_EQ(find_input(index, "a.mp3").matches, Matches::several);
+    EXPECT_EQ(find_input(index, "a.mp3").input, 0u);
+    EXPECT_EQ(index_inputs({"lone.ape"}).first_of_its_name, std::vector<std::size_t>{0});
+}
+
 // An input and an output of each base name; a second input ("zz.ape")
 // keeps the lone-input rule from applying.
 TEST(Pairing, BaseNamesEndAtTheFirstDotAndIgnoreLetterCase) {

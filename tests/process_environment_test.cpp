@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -76,6 +78,23 @@ void wait_until_ended_or_asleep(int pid) {
         std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
         std::size_t state = stat.rfind(')') + 2;  // the field after the command name
         if (state < stat.size() && stat[state] == 'S') return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// Waits until the process has ended (not reaped yet) or waits in a write to
+// its standard output, as a writer held up by its terminal does (sleeping
+// alone is not enough: a process may sleep before it writes at all).
+void wait_until_ended_or_held_in_a_write(int pid) {
+    for (;;) {
+        siginfo_t ended{};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOHANG | WNOWAIT) == 0 && ended.si_pid == pid) {
+            return;
+        }
+        long call = -1;
+        std::string descriptor;
+        std::ifstream("/proc/" + std::to_string(pid) + "/syscall") >> call >> descriptor;
+        if (call == SYS_write && descriptor == "0x1") return;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
@@ -201,6 +220,96 @@ TEST(ProcessEnvironment, OnATerminalTheReportEndsWithItsTotals) {
         EXPECT_EQ(run.exit_status, 1);  // alone.mp3 has no input
         EXPECT_TRUE(shown.ends_with(".ape\r\n\r\n" + totals + "\r\n")) << shown;  // after update.mp3
     }
+}
+
+// Runs the tool on a pseudo-terminal 40 columns wide that holds it up, as
+// one the user stopped with Ctrl-S does: it is full when the tool starts;
+// once the tool waits on it, 0.6 s later, as much as it held is read; once
+// the tool waits again (its report filled it), 0.2 s later, the rest. Gives
+// what the tool wrote to it.
+std::string run_on_a_held_terminal(const ScratchFolder& folder, const Names& arguments) {
+    int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) throw std::runtime_error("no pty");
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 40;
+    ::ioctl(terminal, TIOCSWINSZ, &size);
+    std::size_t filled = 0;
+    int filler = ::open(::ptsname(terminal), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    const std::string block(1024, '#');
+    // To the last byte of room, also once the system has moved what it can
+    // to the reader's side: the tool's first write waits.
+    for (std::size_t round = 1; round > 0; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        round = 0;
+        for (std::size_t size : {block.size(), std::size_t{1}}) {
+            for (ssize_t written; (written = ::write(filler, block.data(), size)) > 0;) round += static_cast<std::size_t>(written);
+        }
+        filled += round;
+    }
+    ::close(filler);
+    std::string shown;
+    run_tool(folder.path, arguments, {.output = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY), .while_running = [&](int tool) {
+                 for (auto pause : {std::chrono::milliseconds(600), std::chrono::milliseconds(200)}) {
+                     wait_until_ended_or_held_in_a_write(tool);
+                     std::this_thread::sleep_for(pause);
+                     char buffer[4096];
+                     for (std::size_t read = 0; read < filled;) {
+                         ssize_t got = ::read(terminal, buffer, sizeof buffer);
+                         if (got <= 0) break;
+                         shown.append(buffer, static_cast<std::size_t>(got));
+                         read += static_cast<std::size_t>(got);
+                     }
+                 }
+                 shown += read_to_end(terminal);
+             }});
+    ::close(terminal);
+    return shown.substr(filled);
+}
+
+// On a terminal that holds the run up past half a second, a status line
+// shows below the report: while the tree is listed, then the outputs done,
+// cut to the terminal's width. It is erased before each report line and at
+// the end: what stays on the screen is the report a redirected run prints,
+// then the totals. Redirected, or in JSON Lines, nothing of it is written.
+TEST(ProcessEnvironment, ATerminalShowsAStatusLineThatLeavesOnlyTheReport) {
+    ScratchFolder folder;
+    for (int pair = 0; pair < 3000; ++pair) {
+        std::string album = "/a" + std::to_string(pair / 100) + "/";
+        std::filesystem::create_directories(folder / ("lossy" + album));
+        std::filesystem::create_directories(folder / ("lossless" + album));
+        write_file(folder / ("lossless" + album + stem(pair) + ".ape"), kAudio + kApeTag);
+        write_file(folder / ("lossy" + album + stem(pair) + ".mp3"), kAudio);
+    }
+    std::filesystem::create_directories(folder / "lossless/new");
+    write_file(folder / "lossless/new/x.ape", kAudio + kApeTag);
+    const Names arguments = {"-rn", "lossless/*.ape", "lossy/*.mp3"};
+    std::string redirected = run_in(folder, arguments, 0).output;
+    ASSERT_EQ(redirected.find('\r'), std::string::npos);
+
+    std::string shown = run_on_a_held_terminal(folder, arguments);
+    EXPECT_NE(shown.find("\rlisting: "), std::string::npos);
+    EXPECT_NE(shown.find(" of 3000 outputs done"), std::string::npos);
+    for (std::size_t at = 0; (at = shown.find('\r', at)) != std::string::npos;) {
+        std::size_t end = shown.find('\r', ++at);
+        std::string drawn = shown.substr(at, end - at);
+        if (drawn.find('\n') == std::string::npos) {
+            EXPECT_LE(drawn.size(), 39u) << drawn;
+        }
+    }
+    EXPECT_EQ(screen_of(shown),
+              redirected + "\n3000 outputs: 0 updated, 3000 appended, 0 up to date, 0 not done, 1 input without an output\n");
+
+    shown = run_on_a_held_terminal(folder, {"--json", "-rn", "lossless/*.ape", "lossy/*.mp3"});
+    EXPECT_EQ(shown.find("listing: "), std::string::npos);
+    EXPECT_EQ(shown.find("outputs done"), std::string::npos);
+    SmallPipe pipe;
+    std::string piped;
+    run_tool(folder.path, arguments, {.output = pipe.ends[1], .while_running = [&](int tool) {
+                 wait_until_ended_or_asleep(tool);
+                 std::this_thread::sleep_for(std::chrono::milliseconds(600));
+                 piped = read_to_end(pipe.ends[0]);
+             }});
+    EXPECT_EQ(piped, redirected);
 }
 
 // The pipe is read only once the tool has filled it and waits, or has ended.

@@ -10,6 +10,7 @@
 #include "cli/command_line.h"
 #include "cli/messages.h"
 #include "cli/plan.h"
+#include "cli/progress.h"
 #include "cli/recovery.h"
 #include "cli/report.h"
 #include "cli/run_tally.h"
@@ -65,12 +66,16 @@ void copy_tags(const CommandLine& command_line, Journal* journal, RunTally& tall
     PairContext context;
     context.options = command_line.options;
     context.journal = journal;
+    tally.unused_inputs = plan.unused_inputs.size();
+    progress::follow(tally, plan);
     carry_out(plan, context, workers, tally);
     if (platform::interrupted()) {
+        progress::hide();
         if (journal != nullptr) journal->finish();
         platform::flush_output();
         platform::end_as_interrupted();
     }
+    report::say_unused_inputs(plan.unused_inputs);
     if (plan.nothing_matched) {
         tally.note(RunNote::nothing_matched);
         report::say(plan.nothing_matched->message, plan.nothing_matched->specification);
@@ -88,8 +93,9 @@ int run(std::span<const std::string_view> arguments, RunTally& tally) {
     // --help and --version answer in text, with or without --json.
     bool json_lines = command_line.json_lines && command_line.request == Request::run;
     bool dry_run = command_line.options.dry_run;
-    report::start(json_lines ? report::Form::json_lines : report::Form::text, dry_run);
-    report::say_text(messages::kBanner);
+    report::start(json_lines ? report::Form::json_lines : report::Form::text, dry_run, command_line.quiet);
+    progress::start(!json_lines && platform::output_is_terminal());
+    if (!command_line.quiet) report::say_text(messages::kBanner);
     if (command_line.request == Request::help) {
         report::say_text(messages::kUsage);
         return exit_status(tally);

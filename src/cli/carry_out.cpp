@@ -6,6 +6,7 @@
 
 #include "cli/messages.h"
 #include "cli/pairs_in_flight.h"
+#include "cli/progress.h"
 #include "cli/report.h"
 #include "platform/signals.h"
 
@@ -18,6 +19,7 @@ constexpr std::size_t kLeastPairsForWorkers = 16;
 void tell_output(const PlanEntry& entry, Outcome outcome, RunTally& tally) {
     tally.count(outcome);
     report::say_output(outcome, entry.path, entry.kind == EntryKind::copy ? entry.input_path : std::string());
+    progress::tick();
 }
 
 void tell_planned(const PlanEntry& entry, RunTally& tally) {

@@ -42,6 +42,10 @@ void read_option_group(std::string_view group, CommandLine& command_line) {
             case 'R':
                 command_line.folder_trees = true;
                 break;
+            case 'q':
+            case 'Q':
+                command_line.quiet = true;
+                break;
             default:
                 note_illegal_option(character, command_line);
         }

@@ -29,6 +29,7 @@ struct CommandLine {
     Request request = Request::run;
     TransferOptions options;
     bool folder_trees = false;  // -r
+    bool quiet = false;         // -q: only the outputs changed or not done, then the totals
     bool json_lines = false;    // --json
     Task task = Task::copy;
     bool durable = false;       // --sync: every change on the disk before the run goes on

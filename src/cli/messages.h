@@ -23,6 +23,7 @@ inline constexpr const char* kUsage =
     "          -u  = update tags only (fail if tags NOT found on output)\n"
     "          -n  = dry run: report what would be done, change no file\n"
     "          -r  = folder trees: pair files by relative path in every subfolder\n"
+    "          -q  = quiet: report only outputs changed or not done, then the totals\n"
     "          --json = report as JSON Lines, one object per line\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
@@ -89,10 +90,23 @@ inline constexpr const char* kJournalPastBound =
 
 // The run as a whole.
 inline constexpr const char* kOutOfMemory = "out of memory!\n";
-// After the last output, on a terminal; the refusals -a and -u ask for are
-// told only when there are any, before the line end.
+// After the last output, on a terminal or in a quiet report; the refusals -a
+// and -u ask for, then the inputs no output took, are told only when there
+// are any, before the line end.
 inline constexpr const char* kTotals = "\n%d outputs: %d updated, %d appended, %d up to date, %d not done";
 inline constexpr const char* kLeftAlone = ", %d left alone";
 inline constexpr const char* kPutBack = ", %d put back";
+
+// Inputs no output took, at the end of the totals when there are any.
+inline constexpr const char* kInputsWithoutOutput = ", %d inputs without an output";
+inline constexpr const char* kInputWithoutOutput = ", 1 input without an output";
+
+// The status line below the report on a terminal, redrawn in place: while
+// a tree is listed, then while its outputs are carried out; the rate and the
+// time left once they can be told.
+inline constexpr const char* kStatusListing = "listing: %d folders, %d outputs found";
+inline constexpr const char* kStatusDone = "%d of %d outputs done";
+inline constexpr const char* kStatusRate = ", %d a second";
+inline constexpr const char* kStatusTimeLeft = ", %s left";
 
 }  // namespace kestrane::messages

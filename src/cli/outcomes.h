@@ -25,6 +25,12 @@ enum class Column {
 };
 inline constexpr std::size_t kColumnCount = static_cast<std::size_t>(Column::not_done) + 1;
 
+// Whether a quiet report (-q) shows an output of the column: its tag was
+// written (or would be), or it did not get its tag.
+constexpr bool shown_when_quiet(Column column) {
+    return column == Column::updated || column == Column::appended || column == Column::not_done;
+}
+
 // Which path fills the line's '%s'.
 enum class Names { nothing, input, output };
 

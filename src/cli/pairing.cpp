@@ -7,7 +7,11 @@ namespace kestrane {
 InputIndex index_inputs(const std::vector<std::string>& input_names, bool lone_input_serves_all) {
     InputIndex index;
     index.lone_input_serves_all = lone_input_serves_all && input_names.size() == 1;
-    if (index.lone_input_serves_all) return index;
+    index.first_of_its_name.reserve(input_names.size());
+    if (index.lone_input_serves_all) {
+        index.first_of_its_name.push_back(0);
+        return index;
+    }
     index.by_key.reserve(input_names.size());
     for (std::size_t i = 0; i < input_names.size(); ++i) {
         InputMatch& match = index.by_key[base_name_key(input_names[i])];
@@ -16,6 +20,7 @@ InputIndex index_inputs(const std::vector<std::string>& input_names, bool lone_i
         } else {
             match.matches = Matches::several;
         }
+        index.first_of_its_name.push_back(match.input);
     }
     return index;
 }

@@ -24,6 +24,9 @@ struct InputMatch {
 struct InputIndex {
     bool lone_input_serves_all = false;
     std::unordered_map<std::string, InputMatch> by_key;
+    // For each input, the position of the first input of its base name,
+    // which a match gives whether it selects one input or several.
+    std::vector<std::size_t> first_of_its_name;
 };
 
 // With lone_input_serves_all, a single input serves every output whatever

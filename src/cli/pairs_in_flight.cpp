@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "cli/progress.h"
 #include "platform/signals.h"
 #include "tags/tag_io.h"
 
@@ -14,7 +15,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // How often the run's thread, waiting for a worker, looks whether an
-// interrupt came.
+// interrupt came, and whether the status line is due.
 constexpr auto kInterruptLookout = 20ms;
 
 // Which file the path names, its end asked ahead into the cache for the
@@ -160,6 +161,11 @@ std::optional<Outcome> PairsInFlight::outcome_of(std::size_t number) {
             case State::looking_up:
             case State::under_way:
                 pool_.wait_for_change(lock, kInterruptLookout);
+                if (progress::due()) {  // drawn without the lock: the workers go on meanwhile
+                    lock.unlock();
+                    progress::tick();
+                    lock.lock();
+                }
                 break;
         }
     }

@@ -38,6 +38,8 @@ struct Plan {
     // folders that could not be read, which the report tells first.
     std::vector<PlanEntry> entries;
     std::optional<NothingMatched> nothing_matched;
+    // The paths of the inputs no output takes, in the order listed.
+    std::vector<std::string> unused_inputs;
 };
 
 // The two specifications, their default extension added.
@@ -53,10 +55,14 @@ void end_with_nothing_matched(Plan& plan, Side side, const Specifications& speci
 
 // Plans the outputs listed in one folder, in listing order: each takes the
 // input of its base name among input_names (or, with lone_input_serves_all,
-// a single input whatever its name). The names are used up.
+// a single input whatever its name). The names are used up. The inputs no
+// output's name selects go to unused_inputs; inputs that share a base name
+// some output has count as taken, though that output gets none of them
+// ("multiple matching input files!" already tells of them).
 void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
                   const std::vector<std::string>& input_names, std::string_view input_folder,
-                  bool lone_input_serves_all, std::vector<PlanEntry>& entries);
+                  bool lone_input_serves_all, std::vector<PlanEntry>& entries,
+                  std::vector<std::string>& unused_inputs);
 
 // One folder: every output the output specification lists, with the input
 // of its base name (or the lone input, whatever its name).

@@ -16,24 +16,31 @@ void end_with_nothing_matched(Plan& plan, Side side, const Specifications& speci
         plan.nothing_matched = {messages::kFileNotFound, specification};
     }
     std::erase_if(plan.entries, [](const PlanEntry& entry) { return entry.kind != EntryKind::unreadable_folder; });
+    plan.unused_inputs.clear();
 }
 
 void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
                   const std::vector<std::string>& input_names, std::string_view input_folder,
-                  bool lone_input_serves_all, std::vector<PlanEntry>& entries) {
+                  bool lone_input_serves_all, std::vector<PlanEntry>& entries,
+                  std::vector<std::string>& unused_inputs) {
     InputIndex index = index_inputs(input_names, lone_input_serves_all);
+    std::vector<bool> taken(input_names.size());  // by the first input of each base name
     entries.reserve(entries.size() + output_names.size());
     for (std::string& name : output_names) {
         PlanEntry& entry = entries.emplace_back();
         entry.path.assign(output_folder).append(name);
         std::string().swap(name);  // done with the listed name
         InputMatch match = find_input(index, entry.path);
+        if (match.matches != Matches::none) taken[match.input] = true;
         if (match.matches == Matches::one) {
             entry.input_path.assign(input_folder).append(input_names[match.input]);
         } else {
             entry.kind = EntryKind::unpaired;
             entry.outcome = match.matches == Matches::none ? Outcome::no_matching_input : Outcome::multiple_matching_inputs;
         }
+    }
+    for (std::size_t i = 0; i < input_names.size(); ++i) {
+        if (!taken[index.first_of_its_name[i]]) unused_inputs.push_back(std::string(input_folder) + input_names[i]);
     }
 }
 
@@ -56,7 +63,7 @@ Plan plan_folder_run(const Specifications& specifications) {
         end_with_nothing_matched(plan, inputs.first.empty() ? Side::inputs : Side::outputs, specifications);
         return plan;
     }
-    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, true, plan.entries);
+    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, true, plan.entries, plan.unused_inputs);
     return plan;
 }
 

@@ -1,5 +1,8 @@
+#include <unordered_set>
+
 #include "names/name_rules.h"
 #include "cli/plan.h"
+#include "cli/progress.h"
 #include "cli/tree_walk.h"
 #include "cli/workers.h"
 #include "names/path_facts.h"
@@ -18,6 +21,19 @@ std::string folder_path(std::string_view root, std::string_view relative) {
     return path;
 }
 
+// The input tree's subfolders that the output tree's folder lacks.
+std::vector<std::string> without_counterpart(std::vector<std::string>& input_folders,
+                                             const std::vector<std::string>& output_folders) {
+    std::vector<std::string> lacking;
+    if (input_folders.empty()) return lacking;
+    std::unordered_set<std::string> output_keys;
+    for (const std::string& name : output_folders) output_keys.insert(platform::entry_name_key(name));
+    for (std::string& name : input_folders) {
+        if (!output_keys.contains(platform::entry_name_key(name))) lacking.push_back(std::move(name));
+    }
+    return lacking;
+}
+
 }  // namespace
 
 FolderPlan plan_folder(const Trees& trees, const std::string& relative,
@@ -34,9 +50,12 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
     folder.identity = outputs.identity;
     if (outputs.identity != platform::FileIdentity{} && seen(outputs.identity)) return folder;
     folder.subfolders = std::move(outputs.folders);
-    if (outputs.first.empty()) return folder;
-    folder.found.outputs = true;
+    folder.found.outputs = !outputs.first.empty();
+    if (side.lone_input && outputs.first.empty()) return folder;
 
+    // The input tree's folder here, listed whether or not this one holds
+    // outputs: its subfolders that the output tree lacks are walked for
+    // their unused inputs.
     std::string input_folder = std::string(side.root.folder) + (side.lone_input ? "" : relative);
     platform::FolderListing inputs;
     if (side.lone_input) {
@@ -44,24 +63,45 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
     } else if (side.same_root) {
         inputs.first = std::move(outputs.second);
     } else {
-        inputs = platform::list_folder(input_folder, side.root.pattern);
-        if (inputs.state == platform::FolderState::unreadable) {
+        inputs = platform::list_folder(input_folder, side.root.pattern, {}, true);
+        if (inputs.state == platform::FolderState::unreadable && folder.found.outputs) {
             // in place of the folder's outputs, once
             folder.entries.push_back({EntryKind::unreadable_folder, {}, folder_path(side.root.folder, relative), {}});
-            return folder;
         }
+        if (inputs.state == platform::FolderState::unreadable) return folder;
+        folder.inputs_only_subfolders = without_counterpart(inputs.folders, folder.subfolders);
     }
-    folder.found.inputs = !inputs.first.empty();
-    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, side.lone_input, folder.entries);
+    folder.found.inputs = folder.found.outputs && !inputs.first.empty();
+    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, side.lone_input, folder.entries,
+                 folder.unused_inputs);
     return folder;
 }
 
-void Walk::take(FolderPlan& folder, const std::string& relative) {
+FolderPlan plan_inputs_only_folder(const Trees& trees, const std::string& relative,
+                                   const std::function<bool(const platform::FileIdentity&)>& seen) {
+    FolderPlan folder;
+    std::string input_folder = std::string(trees.inputs.root.folder) + relative;
+    platform::FolderListing inputs = platform::list_folder(input_folder, trees.inputs.root.pattern, {}, true);
+    if (inputs.state != platform::FolderState::listed) return folder;
+    folder.identity = inputs.identity;
+    if (inputs.identity != platform::FileIdentity{} && seen(inputs.identity)) return folder;
+    for (const std::string& name : inputs.first) folder.unused_inputs.push_back(input_folder + name);
+    folder.inputs_only_subfolders = std::move(inputs.folders);
+    return folder;
+}
+
+void Walk::take(FolderPlan& folder, const PendingFolder& pending_folder) {
+    ++folders_listed;
     found.inputs = found.inputs || folder.found.inputs;
     found.outputs = found.outputs || folder.found.outputs;
     for (PlanEntry& entry : folder.entries) plan.entries.push_back(std::move(entry));
+    for (std::string& path : folder.unused_inputs) plan.unused_inputs.push_back(std::move(path));
+    const std::string& relative = pending_folder.relative;
+    for (auto name = folder.inputs_only_subfolders.rbegin(); name != folder.inputs_only_subfolders.rend(); ++name) {
+        pending.push_back({relative + *name + kPathSeparator, true});
+    }
     for (auto name = folder.subfolders.rbegin(); name != folder.subfolders.rend(); ++name) {
-        pending.push_back(relative + *name + kPathSeparator);
+        pending.push_back({relative + *name + kPathSeparator, false});
     }
 }
 
@@ -91,12 +131,14 @@ Plan plan_tree_run(const Specifications& specifications, Workers& workers) {
             walk_with_listers(trees, *pool, walk);
             break;
         }
-        std::string relative = std::move(walk.pending.back());
+        PendingFolder next = std::move(walk.pending.back());
         walk.pending.pop_back();
-        FolderPlan folder = plan_folder(trees, relative, [&](const platform::FileIdentity& identity) {
-            return !walk.visited.insert(identity).second;
-        });
-        walk.take(folder, relative);
+        auto& visited = next.inputs_only ? walk.visited_inputs_only : walk.visited;
+        auto seen = [&](const platform::FileIdentity& identity) { return !visited.insert(identity).second; };
+        FolderPlan folder =
+            next.inputs_only ? plan_inputs_only_folder(trees, next.relative, seen) : plan_folder(trees, next.relative, seen);
+        walk.take(folder, next);
+        if (progress::due()) progress::draw_listing(walk.folders_listed, walk.plan.entries.size());
     }
     // Over a tree, a specification that matched nothing is told outputs
     // first: inputs are looked for only where there are outputs.

@@ -5,6 +5,7 @@
 
 #include "cli/json_lines.h"
 #include "cli/messages.h"
+#include "cli/progress.h"
 #include "platform/output.h"
 
 namespace kestrane::report {
@@ -13,8 +14,15 @@ namespace {
 // One report a process.
 Form the_form = Form::text;
 bool the_run_is_dry = false;
+bool the_report_is_quiet = false;
 
 bool in_json_lines() { return the_form == Form::json_lines; }
+
+// Every write of the report: a status line on the screen goes first.
+void write_report(std::string_view text) {
+    progress::hide();
+    platform::write_output(text);
+}
 
 // The message with its one '%s' or '%c' (if any) replaced by value.
 std::string filled(std::string_view message, std::string_view value) {
@@ -46,7 +54,7 @@ std::string_view line_of(std::string_view text) {
 void write_object(std::string& object) {
     object += '}';
     object += '\n';
-    platform::write_output(object);
+    write_report(object);
 }
 
 std::string outcome_line(const OutcomeFacts& facts, std::string_view output_path, std::string_view input_path) {
@@ -60,19 +68,20 @@ std::string outcome_line(const OutcomeFacts& facts, std::string_view output_path
 
 }  // namespace
 
-void start(Form form, bool dry_run) {
+void start(Form form, bool dry_run, bool quiet) {
     the_form = form;
     the_run_is_dry = dry_run;
+    the_report_is_quiet = quiet;
     if (form == Form::json_lines) platform::use_exact_output();
 }
 
 void say_text(std::string_view text) {
-    if (!in_json_lines()) platform::write_output(text);
+    if (!in_json_lines()) write_report(text);
 }
 
 void say(std::string_view message, std::string_view value) {
     std::string text = filled(message, value);
-    if (!in_json_lines()) return platform::write_output(text);
+    if (!in_json_lines()) return write_report(text);
     std::string object = R"({"type":"message","message":)";
     json::append_text(object, line_of(text));
     write_object(object);
@@ -85,9 +94,10 @@ void say_folder_unreadable(std::string_view folder) {
 
 void say_output(Outcome outcome, std::string_view output_path, std::string_view input_path) {
     const OutcomeFacts& facts = facts_of(outcome);
+    if (the_report_is_quiet && !shown_when_quiet(facts.column)) return;
     std::string line = outcome_line(facts, output_path, input_path);
     if (!in_json_lines()) {
-        platform::write_output(filled(messages::kHeading, output_path) + line);
+        write_report(filled(messages::kHeading, output_path) + line);
         return;
     }
     std::string object = R"({"type":"output","output":)";
@@ -103,15 +113,26 @@ void say_output(Outcome outcome, std::string_view output_path, std::string_view 
     write_object(object);
 }
 
+void say_unused_inputs(const std::vector<std::string>& input_paths) {
+    if (!in_json_lines()) return;
+    for (const std::string& path : input_paths) {
+        std::string object = R"({"type":"unused_input","input":)";
+        json::append_text(object, path);
+        write_object(object);
+    }
+}
+
 void say_totals(const RunTally& tally) {
-    if (in_json_lines() || !platform::output_is_terminal()) return;
+    if (in_json_lines() || !(platform::output_is_terminal() || the_report_is_quiet)) return;
     Totals totals = totals_of(tally);
     std::string line = counted(messages::kTotals, {totals.outputs, totals[Column::updated], totals[Column::appended],
                                                     totals[Column::up_to_date], totals[Column::not_done]});
     if (totals[Column::left_alone] > 0) line += counted(messages::kLeftAlone, {totals[Column::left_alone]});
     if (totals[Column::put_back] > 0) line += counted(messages::kPutBack, {totals[Column::put_back]});
+    if (tally.unused_inputs == 1) line += messages::kInputWithoutOutput;
+    if (tally.unused_inputs > 1) line += counted(messages::kInputsWithoutOutput, {tally.unused_inputs});
     line += '\n';
-    platform::write_output(line);
+    write_report(line);
 }
 
 void finish(const RunTally& tally, int exit_status) {
@@ -124,7 +145,8 @@ void finish(const RunTally& tally, int exit_status) {
         object.append("\"").append(facts.word).append("\":");
         object += std::to_string(tally.outputs[static_cast<std::size_t>(facts.outcome)]);
     }
-    object.append(R"(},"dry_run":)").append(the_run_is_dry ? "true" : "false");
+    object.append(R"(},"unused_inputs":)").append(std::to_string(tally.unused_inputs));
+    object.append(R"(,"dry_run":)").append(the_run_is_dry ? "true" : "false");
     object.append(R"(,"exit_status":)").append(std::to_string(exit_status));
     write_object(object);
 }

@@ -3,7 +3,9 @@
 // only prints: what the run came to is the run's own tally (run_tally.h).
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/run_tally.h"
 
@@ -13,9 +15,11 @@ namespace kestrane::report {
 // output and for each other line the text would hold, then a summary.
 enum class Form { text, json_lines };
 
-// Sets the report's form, and whether the run is a dry run; before
-// anything is said.
-void start(Form form, bool dry_run);
+// Sets the report's form, whether the run is a dry run, and whether the
+// report is quiet (-q: of the outputs, only those whose tag was written and
+// those that did not get it, and the totals wherever the report goes);
+// before anything is said.
+void start(Form form, bool dry_run, bool quiet);
 
 // Prints a text for people as it stands: the banner, the usage text, the
 // version. A JSON Lines report leaves it out.
@@ -31,10 +35,16 @@ void say(std::string_view message, std::string_view value = {});
 void say_folder_unreadable(std::string_view folder);
 
 // Prints an output's heading and the line that says what became of it. The
-// input's path is empty when the output has none.
+// input's path is empty when the output has none. A quiet report leaves out
+// outputs up to date and outputs left alone as -a or -u ask.
 void say_output(Outcome outcome, std::string_view output_path, std::string_view input_path);
 
-// After the last output: on a terminal, the totals for people.
+// After the last output, the inputs no output took: in JSON Lines an object
+// each (the text tells only how many, in its totals).
+void say_unused_inputs(const std::vector<std::string>& input_paths);
+
+// After the last output: on a terminal, or in a quiet report, the totals
+// for people.
 void say_totals(const RunTally& tally);
 
 // Ends the report: in JSON Lines with the summary.

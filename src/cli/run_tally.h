@@ -27,6 +27,7 @@ inline constexpr int kStatusBadCommandLine = 2;  // the usage text was printed i
 struct RunTally {
     std::array<std::size_t, kOutcomeCount> outputs{};  // by Outcome
     unsigned notes = 0;                                 // a bit for each RunNote met
+    std::size_t unused_inputs = 0;                      // inputs no output took
 
     void count(Outcome outcome) { ++outputs[static_cast<std::size_t>(outcome)]; }
     void note(RunNote note) { notes |= 1u << static_cast<unsigned>(note); }

@@ -10,15 +10,24 @@
 #include <chrono>
 #include <new>
 
+#include "cli/progress.h"
 #include "cli/tree_walk.h"
 #include "names/path_facts.h"
 
 namespace kestrane::tree {
 namespace {
 
+using namespace std::chrono_literals;
+
+// How often the run's thread, waiting for the listers, looks whether the
+// status line is due.
+constexpr auto kProgressLookout = 20ms;
+
 struct Node {
-    std::string relative;
-    std::vector<platform::FileIdentity> ancestors;  // of the folders it lies in, within its subtree
+    PendingFolder folder;
+    // Of the folders it lies in, within its subtree (an inputs-only subtree
+    // is one of its own).
+    std::vector<platform::FileIdentity> ancestors;
     FolderPlan plan;
     std::vector<std::size_t> children;
 };
@@ -29,6 +38,8 @@ struct Listing {
     WorkerPool& pool;
     std::deque<Node> nodes;
     std::size_t unlisted = 0;
+    std::size_t listed = 0;
+    std::size_t outputs_found = 0;
 };
 
 void list_node(Listing& listing, std::size_t number);
@@ -43,20 +54,28 @@ void add_node(Listing& listing, Node node) {
 // adds its subfolders.
 void list_node(Listing& listing, std::size_t number) {
     WorkerPool::Lock lock(listing.pool.mutex());
-    std::string relative = listing.nodes[number].relative;
+    PendingFolder folder = listing.nodes[number].folder;
     std::vector<platform::FileIdentity> ancestors = listing.nodes[number].ancestors;
     lock.unlock();
-    FolderPlan plan = plan_folder(listing.trees, relative, [&](const platform::FileIdentity& identity) {
+    auto seen = [&](const platform::FileIdentity& identity) {
         return std::find(ancestors.begin(), ancestors.end(), identity) != ancestors.end();
-    });
+    };
+    FolderPlan plan = folder.inputs_only ? plan_inputs_only_folder(listing.trees, folder.relative, seen)
+                                         : plan_folder(listing.trees, folder.relative, seen);
     ancestors.push_back(plan.identity);
     lock.lock();
-    for (const std::string& name : plan.subfolders) {
-        listing.nodes[number].children.push_back(listing.nodes.size());
-        add_node(listing, {relative + name + kPathSeparator, ancestors, {}, {}});
+    for (bool inputs_only : {false, true}) {
+        for (const std::string& name : inputs_only ? plan.inputs_only_subfolders : plan.subfolders) {
+            listing.nodes[number].children.push_back(listing.nodes.size());
+            bool subtree_of_its_own = inputs_only && !folder.inputs_only;
+            add_node(listing, {{folder.relative + name + kPathSeparator, inputs_only},
+                               subtree_of_its_own ? std::vector<platform::FileIdentity>{} : ancestors, {}, {}});
+        }
     }
+    listing.outputs_found += plan.entries.size();
     listing.nodes[number].plan = std::move(plan);
     --listing.unlisted;
+    ++listing.listed;
     listing.pool.changed();
 }
 
@@ -75,12 +94,20 @@ void walk_with_listers(const Trees& trees, WorkerPool& pool, Walk& walk) {
     std::vector<std::size_t> roots;
     {
         WorkerPool::Lock lock(pool.mutex());
-        for (auto relative = walk.pending.rbegin(); relative != walk.pending.rend(); ++relative) {
+        for (auto folder = walk.pending.rbegin(); folder != walk.pending.rend(); ++folder) {
             roots.push_back(listing.nodes.size());
-            add_node(listing, {*relative, {}, {}, {}});
+            add_node(listing, {*folder, {}, {}, {}});
         }
         walk.pending.clear();
-        while (listing.unlisted > 0 && !pool.out_of_memory()) pool.wait_for_change(lock, std::chrono::seconds(1));
+        while (listing.unlisted > 0 && !pool.out_of_memory()) {
+            pool.wait_for_change(lock, kProgressLookout);
+            if (!progress::due()) continue;
+            std::size_t folders = walk.folders_listed + listing.listed;
+            std::size_t outputs = walk.plan.entries.size() + listing.outputs_found;
+            lock.unlock();
+            progress::draw_listing(folders, outputs);
+            lock.lock();
+        }
         if (pool.out_of_memory()) throw std::bad_alloc();
     }
 
@@ -90,10 +117,12 @@ void walk_with_listers(const Trees& trees, WorkerPool& pool, Walk& walk) {
     while (!next.empty()) {
         Node& node = listing.nodes[next.back()];
         next.pop_back();
-        bool met_before = node.plan.identity != platform::FileIdentity{} && !walk.visited.insert(node.plan.identity).second;
+        auto& visited = node.folder.inputs_only ? walk.visited_inputs_only : walk.visited;
+        bool met_before = node.plan.identity != platform::FileIdentity{} && !visited.insert(node.plan.identity).second;
         if (met_before) continue;
         node.plan.subfolders.clear();  // they are the children
-        walk.take(node.plan, node.relative);
+        node.plan.inputs_only_subfolders.clear();
+        walk.take(node.plan, node.folder);
         next.insert(next.end(), node.children.rbegin(), node.children.rend());
     }
 }

@@ -41,10 +41,14 @@ struct Found {
     bool outputs = false;
 };
 
-// What one folder of the output tree gives the plan.
+// What one folder of the walk gives the plan.
 struct FolderPlan {
     std::vector<PlanEntry> entries;  // its outputs, or the folder that could not be read
+    std::vector<std::string> unused_inputs;  // the paths of its inputs no output takes
     std::vector<std::string> subfolders;
+    // The input tree's subfolders here that have no folder of the output
+    // tree at the same relative path: their inputs are walked alone.
+    std::vector<std::string> inputs_only_subfolders;
     platform::FileIdentity identity;  // all zero when not known
     Found found;
 };
@@ -56,16 +60,34 @@ struct FolderPlan {
 FolderPlan plan_folder(const Trees& trees, const std::string& relative,
                        const std::function<bool(const platform::FileIdentity&)>& seen);
 
+// Lists a folder of the input tree that has no folder of the output tree at
+// its relative path: its inputs are unused, and so are those of all its
+// subfolders (inputs_only_subfolders). A folder that can't be read is
+// passed over, and one that `seen` says is met elsewhere gives nothing.
+FolderPlan plan_inputs_only_folder(const Trees& trees, const std::string& relative,
+                                   const std::function<bool(const platform::FileIdentity&)>& seen);
+
+// A folder still to walk: its path relative to the roots, and whether only
+// the input tree has it.
+struct PendingFolder {
+    std::string relative;
+    bool inputs_only = false;
+};
+
 // The walk so far, in walk order: the entries planned, what was found, the
-// folders met, and the folders still to walk (the next one last).
+// folders met (of the output tree, and of the input tree's parts it lacks),
+// and the folders still to walk (the next one last).
 struct Walk {
     Plan plan;
     Found found;
     std::set<platform::FileIdentity> visited;
-    std::vector<std::string> pending{std::string()};
+    std::set<platform::FileIdentity> visited_inputs_only;
+    std::vector<PendingFolder> pending{PendingFolder{}};
+    std::size_t folders_listed = 0;  // for the status line
 
-    // Takes a folder's plan in walk order: its entries, then its subfolders next.
-    void take(FolderPlan& folder, const std::string& relative);
+    // Takes a folder's plan in walk order: its entries and unused inputs,
+    // then its subfolders next, those the output tree has first.
+    void take(FolderPlan& folder, const PendingFolder& pending_folder);
 };
 
 // Walks every pending folder's subtree with the pool's workers listing

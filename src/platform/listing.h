@@ -40,4 +40,9 @@ struct FolderListing {
 FolderListing list_folder(std::string_view folder, std::string_view first_pattern,
                           std::string_view second_pattern = {}, bool with_folders = false);
 
+// What two names of entries of one folder share exactly when the system
+// takes them for the same entry: the name itself on POSIX systems; on
+// Windows, where names ignore letter case, the name in upper case.
+std::string entry_name_key(std::string_view name);
+
 }  // namespace kestrane::platform

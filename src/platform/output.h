@@ -28,4 +28,8 @@ void use_exact_output();
 // person reads the report.
 bool output_is_terminal();
 
+// How many columns wide that terminal (console window) is now; 0 when
+// standard output is none, or the system does not say.
+int output_columns();
+
 }  // namespace kestrane::platform

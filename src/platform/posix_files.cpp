@@ -36,6 +36,16 @@ bool transfer_all(std::size_t size, Step step) {
     return true;
 }
 
+// Gives the lock back, then closes. A close alone frees the lock only with
+// the last reference to the open file, and another process may hold one for
+// a moment (whatever reads /proc/PID/fd or /proc/PID/fdinfo, as lsof and
+// process monitors do): until it lets go, the file would look held by
+// someone else to the next open, this run's own included.
+void unlock_and_close(int fd) {
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+}
+
 // Opens without ever blocking (O_NONBLOCK keeps a FIFO from waiting for a
 // peer; it has no effect on regular files), then takes the lock and checks
 // that what was opened is a regular file. The lock is what makes the same
@@ -51,7 +61,7 @@ bool open_locked(const std::string& path, int flags, bool refuse_write_protected
                   // still refused, as the read-only attribute is on Windows.
                   !(refuse_write_protected && (status.st_mode & kAnyWriteBits) == 0);
     if (!usable) {
-        ::close(fd);
+        unlock_and_close(fd);
         return false;
     }
     file.handle = fd;
@@ -114,7 +124,7 @@ bool set_file_length(const OpenFile& file, std::uint64_t length) {
 }
 
 void close_file(OpenFile& file) {
-    if (file.handle >= 0) ::close(descriptor(file));
+    if (file.handle >= 0) unlock_and_close(descriptor(file));
     file.handle = -1;
 }
 

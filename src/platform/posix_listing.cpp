@@ -104,4 +104,6 @@ FolderListing list_folder(std::string_view folder, std::string_view first_patter
     return listing;
 }
 
+std::string entry_name_key(std::string_view name) { return std::string(name); }
+
 }  // namespace kestrane::platform

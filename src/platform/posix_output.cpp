@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace kestrane::platform {
@@ -68,5 +69,11 @@ void flush_output() {
 void use_exact_output() {}  // the report's bytes always go out as they are
 
 bool output_is_terminal() { return output_unbuffered; }
+
+int output_columns() {
+    winsize size{};
+    if (!output_unbuffered || ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
 
 }  // namespace kestrane::platform

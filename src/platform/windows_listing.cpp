@@ -79,4 +79,17 @@ FolderListing list_folder(std::string_view folder, std::string_view first_patter
     return listing;
 }
 
+// In upper case as the system folds names when it compares them, letter by
+// letter whatever the user's locale.
+std::string entry_name_key(std::string_view name) {
+    std::wstring wide = to_wide(name);
+    if (wide.empty()) return {};
+    std::wstring upper(wide.size(), L'\0');
+    int size = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.data(), static_cast<int>(wide.size()),
+                               upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    if (size <= 0) return std::string(name);
+    upper.resize(static_cast<std::size_t>(size));
+    return to_utf8(upper);
+}
+
 }  // namespace kestrane::platform

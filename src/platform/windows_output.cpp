@@ -97,4 +97,10 @@ void use_exact_output() {
 
 bool output_is_terminal() { return console_output != nullptr; }
 
+int output_columns() {
+    CONSOLE_SCREEN_BUFFER_INFO screen{};
+    if (console_output == nullptr || !::GetConsoleScreenBufferInfo(console_output, &screen)) return 0;
+    return screen.srWindow.Right - screen.srWindow.Left + 1;
+}
+
 }  // namespace kestrane::platform

@@ -1,6 +1,7 @@
 // Two runs at once over the same files: the locks keep them from
 // interleaving, so every output ends up with its input's tag exactly once.
-// And within one run, pairs really are in flight at once.
+// A file closed is free at once for the next open. And within one run,
+// pairs really are in flight at once.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/files.h"
 #include "support/sample_files.h"
 #include "tool_process.h"
 
@@ -103,6 +105,34 @@ TEST(Concurrency, TwoRunsOverTheSameThousandPairsEachOutputGetsItsTagOnce) {
         EXPECT_EQ(read_file(folder / (pair_name(i) + ".mp3")), sounds[i] + input_tag(i)) << pair_name(i);
         EXPECT_EQ(read_file(folder / (pair_name(i) + ".ape")), audio(800) + input_tag(i)) << pair_name(i);
     }
+}
+
+// Another process may hold a reference to a file the run has open for a
+// moment (whatever reads /proc/PID/fd or fdinfo does); here a child that
+// inherited the descriptor keeps it until told to go. The file is free for
+// the next open as soon as the run closes it all the same.
+TEST(Concurrency, AClosedFileIsFreeAtOnceThoughAnotherProcessStillRefersToIt) {
+    ScratchFolder folder;
+    write_file(folder / "f.mp3", kAudio + kOldId3);
+    std::string path = (folder / "f.mp3").string();
+    platform::OpenFile file;
+    ASSERT_TRUE(platform::open_input_file(path, file));
+    int go[2];
+    ASSERT_EQ(::pipe(go), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char ignored;
+        ::close(go[1]);
+        (void)!::read(go[0], &ignored, 1);  // returns once the test closes its end
+        ::_exit(0);
+    }
+    platform::close_file(file);
+    EXPECT_TRUE(platform::open_output_file(path, file));
+    platform::close_file(file);
+    ::close(go[1]);
+    EXPECT_EQ(::waitpid(child, nullptr, 0), child);
+    ::close(go[0]);
 }
 
 // Runs the tool over the folder with each open of a file in it held until

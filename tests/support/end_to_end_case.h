@@ -55,7 +55,7 @@ inline constexpr const char* kAnyTime = "<time>";
 
 struct Run {
     std::vector<std::string> arguments;
-    std::string report;   // what follows the banner
+    std::string report;   // what follows the banner (a quiet run, -q, has none)
     int status;           // the exit status
     Files changed = {};   // the files the run writes, with their bytes afterwards
 };

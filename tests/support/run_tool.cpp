@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -125,11 +126,11 @@ ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& argu
     return run;
 }
 
-std::vector<JsonRecord> json_records(const std::string& report) {
+std::vector<JsonRecord> json_records(const std::string& report, bool quiet) {
     ScratchFolder folder;
     write_file(folder / "report.jsonl", Bytes(report.begin(), report.end()));
-    std::string command = "python3 '" KESTRANE_GOLDEN_DIR "/../support/json_lines_records.py' < '" +
-                          (folder / "report.jsonl").string() + "'";
+    std::string command = "python3 '" KESTRANE_GOLDEN_DIR "/../support/json_lines_records.py' " +
+                          std::string(quiet ? "--quiet " : "") + "< '" + (folder / "report.jsonl").string() + "'";
     FILE* parsed = ::popen(command.c_str(), "r");
     std::vector<JsonRecord> records(1, JsonRecord(1));
     for (int c; (c = std::fgetc(parsed)) != EOF;) {
@@ -144,6 +145,34 @@ std::vector<JsonRecord> json_records(const std::string& report) {
     EXPECT_EQ(::pclose(parsed), 0) << report;
     records.pop_back();  // begun after the last record
     return records;
+}
+
+std::string screen_of(const std::string& written) {
+    std::vector<std::string> lines(1);
+    std::size_t column = 0;
+    for (std::size_t at = 0; at < written.size(); ++at) {
+        char c = written[at];
+        if (c == '\x1b' && at + 1 < written.size() && written[at + 1] == '[') {
+            std::size_t end = written.find_first_of("@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~",
+                                                    at + 2);
+            if (end != std::string::npos && written[end] == 'K') lines.back().resize(std::min(lines.back().size(), column));
+            at = end == std::string::npos ? written.size() : end;
+        } else if (c == '\r' || c == '\n') {
+            if (c == '\n') lines.emplace_back();
+            column = 0;
+        } else if (column < lines.back().size()) {
+            lines.back()[column++] = c;
+        } else {
+            lines.back() += c;
+            ++column;
+        }
+    }
+    std::string shown;
+    for (std::size_t number = 0; number < lines.size(); ++number) {
+        if (number > 0) shown += '\n';
+        shown += lines[number].substr(0, lines[number].find_last_not_of(' ') + 1);
+    }
+    return shown;
 }
 
 std::string entry(const std::string& output_path, const std::string& outcome) {

@@ -69,12 +69,20 @@ ToolRun run_in(const ScratchFolder& folder, const std::vector<std::string>& argu
 std::string read_to_end(int descriptor);
 
 // A JSON Lines report as python3's JSON parser reads it, once
-// support/json_lines_records.py has checked its form: each object as its
-// fields' texts, in order. An output: "output", output, input ("" for
-// null), outcome, message; a message: "message", message; the summary:
-// "summary", exit status, "true" or "false" (dry run).
+// support/json_lines_records.py has checked its form (a quiet one, -q, as
+// such): each object as its fields' texts, in order. An output: "output",
+// output, input ("" for null), outcome, message; a message: "message",
+// message; an unused input: "unused_input", input; the summary: "summary",
+// exit status, "true" or "false" (dry run).
 using JsonRecord = std::vector<std::string>;
-std::vector<JsonRecord> json_records(const std::string& report);
+std::vector<JsonRecord> json_records(const std::string& report, bool quiet = false);
+
+// What stays on a terminal's screen of what was written to it: a carriage
+// return takes the cursor back to the start of its line, where what follows
+// overwrites it, and the sequence ESC [ K blanks the line from the cursor on
+// (every other ESC [ sequence is left out: it moves nothing here); blanks at
+// the end of a line show as nothing.
+std::string screen_of(const std::string& written);
 
 // One heading and its outcome line, as the report prints them.
 std::string entry(const std::string& output_path, const std::string& outcome);

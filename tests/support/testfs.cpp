@@ -260,6 +260,10 @@ void TestFs::release(const std::string& path) { command(path.empty() ? "release"
 int TestFs::held() { return std::stoi(command("held")); }
 void TestFs::cut() { command("cut"); }
 void TestFs::cut_after(std::uint64_t changes) { command("cut-after " + std::to_string(changes)); }
+void TestFs::cut_keeping(std::uint64_t seed) { command("cut-keeping " + std::to_string(seed)); }
+void TestFs::cut_after_keeping(std::uint64_t changes, std::uint64_t seed) {
+    command("cut-after-keeping " + std::to_string(changes) + " " + std::to_string(seed));
+}
 std::uint64_t TestFs::changes() { return std::stoull(command("changes")); }
 void TestFs::sync() { command("sync"); }
 

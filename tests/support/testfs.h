@@ -2,7 +2,8 @@
 // backing folder for a test: a pass-through that can be slow (every request
 // waits a set delay first), hang (requests naming a held path wait until it
 // is released) and lose power (in volatile mode, changes not yet synced are
-// thrown away at a cut, and every request fails with EIO from then on).
+// thrown away at a cut, or all but a part a seed chooses, and every request
+// fails with EIO from then on).
 //
 //     KESTRANE_SKIP_WITHOUT_TESTFS();
 //     ScratchFolder folder;
@@ -69,6 +70,12 @@ public:
     bool wait_until_held(int count, std::chrono::milliseconds timeout = std::chrono::seconds(20));
     void cut();
     void cut_after(std::uint64_t changes);  // right after the changes-th changing request from now
+    // Cuts that keep a part of what was not synced, as a disk that wrote some
+    // of it back before the power went: each unsynced 4 KiB page, each
+    // file's length change and each entry change, by a coin the seed tosses
+    // (the same seed, the same requests: the same part; tests/testfs/README.md).
+    void cut_keeping(std::uint64_t seed);
+    void cut_after_keeping(std::uint64_t changes, std::uint64_t seed);
     std::uint64_t changes();  // changing requests since the mount
     void sync();  // everything durable now
 

@@ -52,8 +52,11 @@ void serve(int connection) {
 std::string answer(const std::string& line) {
     std::string verb = line.substr(0, line.find(' '));
     std::string argument = verb.size() < line.size() ? line.substr(verb.size() + 1) : "";
-    std::uint64_t value = 0;
+    std::uint64_t value = 0, count = 0, seed = 0;
     bool numeric = number(argument, value);
+    std::size_t space = argument.find(' ');
+    bool count_and_seed = space != std::string::npos && number(argument.substr(0, space), count) &&
+                          number(argument.substr(space + 1), seed);
     if (verb == "ping" && argument.empty()) return "ok";
     if (verb == "delay" && numeric) {
         set_delay(std::chrono::microseconds(value));
@@ -74,6 +77,14 @@ std::string answer(const std::string& line) {
     }
     if (verb == "cut-after" && numeric) {
         cut_after(value);
+        return "ok";
+    }
+    if (verb == "cut-keeping" && numeric) {
+        cut(Keeping{true, value});
+        return "ok";
+    }
+    if (verb == "cut-after-keeping" && count_and_seed) {
+        cut_after(count, Keeping{true, seed});
         return "ok";
     }
     if (verb == "changes" && argument.empty()) return std::to_string(changes_so_far());

@@ -8,6 +8,9 @@
 //   held              N           requests waiting on a hold now
 //   cut               ok          the power is cut now
 //   cut-after N       ok          ... right after the N-th changing request from now
+//   cut-keeping SEED  ok          the power is cut now, keeping a part of what was not
+//                                 synced that the seed chooses (cut_keeping.h)
+//   cut-after-keeping N SEED  ok  ... right after the N-th changing request from now
 //   changes           N           changing requests served since the mount
 //   sync              ok          everything durable, as a whole-file-system sync
 //   stats             getattr=N readlink=N ... (every request type)

@@ -19,7 +19,8 @@ std::atomic<bool> power_cut{false};
 std::atomic<std::uint64_t> changes{0};
 std::atomic<std::uint64_t> request_counts[static_cast<int>(Op::count)];
 std::uint64_t cut_at = 0;  // the change count that cuts the power; 0: none (under the state lock)
-void (*throw_away_unsynced)() = nullptr;
+Keeping keeping_at_cut;    // what that cut keeps (under the state lock)
+void (*lose_unsynced)(const Keeping&) = nullptr;
 
 std::mutex& hold_lock() {
     static std::mutex lock;
@@ -40,10 +41,10 @@ bool names_held(const char* path, const char* other_path) {
 }
 
 // With the state lock held.
-void cut_locked() {
+void cut_locked(const Keeping& keeping) {
     if (power_cut.exchange(true)) return;
     cut_at = 0;
-    if (throw_away_unsynced) throw_away_unsynced();
+    if (lose_unsynced) lose_unsynced(keeping);
     std::lock_guard lock(hold_lock());
     hold_changed.notify_all();
 }
@@ -86,7 +87,7 @@ Request::Request(Op op, const char* path, const char* other_path) : changes_(op_
 Request::~Request() {
     if (refused || !changes_ || !lock_.owns_lock()) return;
     std::uint64_t count = ++changes;
-    if (cut_at != 0 && count >= cut_at) cut_locked();
+    if (cut_at != 0 && count >= cut_at) cut_locked(keeping_at_cut);
 }
 
 void set_delay(std::chrono::microseconds delay) { delay_us = static_cast<long>(delay.count()); }
@@ -113,17 +114,18 @@ int held_now() {
     return waiting;
 }
 
-void cut() {
+void cut(Keeping keeping) {
     std::lock_guard lock(state_lock());
-    cut_locked();
+    cut_locked(keeping);
 }
 
-void cut_after(std::uint64_t count) {
+void cut_after(std::uint64_t count, Keeping keeping) {
     std::lock_guard lock(state_lock());
     if (count == 0) {
-        cut_locked();
+        cut_locked(keeping);
     } else if (!power_cut) {
         cut_at = changes + count;
+        keeping_at_cut = keeping;
     }
 }
 
@@ -140,7 +142,7 @@ std::string statistics() {
     return text;
 }
 
-void on_cut(void (*throw_away)()) { throw_away_unsynced = throw_away; }
+void on_cut(void (*lose)(const Keeping&)) { lose_unsynced = lose; }
 
 std::mutex& state_lock() {
     static std::mutex lock;

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "cut_keeping.h"
+
 namespace testfs {
 
 // Request types, in the order the statistics list them.
@@ -51,17 +53,19 @@ void hold(const std::string& path);  // a path as the mount shows it, "/a/b" or 
 void release(const std::string& path);
 void release_all();
 int held_now();  // requests waiting on a hold at this moment
-// Cuts the power now: the changes not yet durable are thrown away (through
-// the function set by on_cut) and every request from then on fails with EIO.
-void cut();
+// Cuts the power now: the changes not yet durable are lost, but for what the
+// keeping keeps (through the function set by on_cut), and every request from
+// then on fails with EIO.
+void cut(Keeping keeping = {});
 // Cuts the power right after the count-th changing request from now (0: now).
-void cut_after(std::uint64_t count);
+void cut_after(std::uint64_t count, Keeping keeping = {});
 bool is_cut();
 std::uint64_t changes_so_far();
 std::string statistics();  // "getattr=N readlink=N ..." for every request type
 
-// Set once at start: what a cut throws away, called with the state lock held.
-void on_cut(void (*throw_away)());
+// Set once at start: what a cut does with the changes not yet durable,
+// called with the state lock held.
+void on_cut(void (*lose_unsynced)(const Keeping& keeping));
 // The lock every request holds while it is served, for the control commands
 // that touch the same state.
 std::mutex& state_lock();

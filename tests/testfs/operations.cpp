@@ -334,9 +334,9 @@ fuse_operations make_operations() {
     return ops;
 }
 
-void throw_away_unsynced() {
-    throw_away_unsynced_entries();
-    throw_away_unsynced_data();
+void lose_unsynced(const Keeping& keeping) {
+    lose_unsynced_entries(keeping);
+    lose_unsynced_data(keeping);
 }
 
 }  // namespace
@@ -346,7 +346,7 @@ bool start_operations(const Settings& chosen) {
     root = ::open(settings.backing.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root < 0) return false;
     if (settings.volatile_mode) {
-        on_cut(throw_away_unsynced);
+        on_cut(lose_unsynced);
         return start_entries(settings.backing, root);
     }
     return true;

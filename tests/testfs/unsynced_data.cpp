@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -21,9 +22,11 @@ struct UnsyncedFile {
     off_t kept = 0;   // backing bytes below this show where no page covers them; zeros above
     std::map<off_t, std::vector<char>> pages;  // by page number; bytes past length are zeros
     timespec changed{};
+    std::uint64_t number = 0;  // files numbered from 1 in the order their unsynced state began
 };
 
 std::map<Identity, UnsyncedFile> files;
+std::uint64_t files_begun = 0;
 
 bool identity(int fd, Identity& result) {
     struct stat status;
@@ -56,6 +59,7 @@ UnsyncedFile* begin(int fd) {
             return nullptr;
         }
         found->second.length = found->second.kept = status.st_size;
+        found->second.number = ++files_begun;
     }
     ::clock_gettime(CLOCK_REALTIME, &found->second.changed);
     return &found->second;
@@ -93,6 +97,26 @@ int write_back(UnsyncedFile& file) {
     if (::ftruncate(file.fd, file.length) != 0) return -errno;
     ::close(file.fd);
     return 0;
+}
+
+// What reached the disk of the file's unsynced state before the power went:
+// its length change or not, and pages, each clipped to the length kept.
+void write_kept(const UnsyncedFile& file, const Keeping& keeping) {
+    struct stat status;
+    if (!keeping.by_chance || ::fstat(file.fd, &status) != 0) return;
+    off_t length = status.st_size;
+    bool length_changed = file.length != length || file.kept < length;
+    if (length_changed && keeping.keeps(Piece::length, file.number)) {
+        // A shortening freed the blocks past kept: what no kept page covers there reads as zeros.
+        if (::ftruncate(file.fd, std::min(file.kept, length)) != 0 || ::ftruncate(file.fd, file.length) != 0) return;
+        length = file.length;
+    }
+    for (const auto& [number, bytes] : file.pages) {
+        off_t at = number * kPage;
+        if (at >= length) break;
+        if (!keeping.keeps(Piece::page, file.number, static_cast<std::uint64_t>(number))) continue;
+        if (::pwrite(file.fd, bytes.data(), static_cast<size_t>(std::min(kPage, length - at)), at) < 0) return;
+    }
 }
 
 }  // namespace
@@ -188,8 +212,11 @@ void sync_all_unsynced_data() {
     files.clear();
 }
 
-void throw_away_unsynced_data() {
-    for (auto& [identity, file] : files) ::close(file.fd);
+void lose_unsynced_data(const Keeping& keeping) {
+    for (auto& [identity, file] : files) {
+        write_kept(file, keeping);
+        ::close(file.fd);
+    }
     files.clear();
 }
 

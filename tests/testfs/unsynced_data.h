@@ -2,11 +2,14 @@
 // since a file was last synced is kept here, in pages, over the backing
 // file, which holds only the synced state until a sync writes the pages to
 // it. Reads see the pages over the backing bytes. A power cut throws the
-// pages away. Every function is called with the state lock held.
+// pages away, but for those it keeps. Every function is called with the
+// state lock held.
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/types.h>
+
+#include "cut_keeping.h"
 
 namespace testfs {
 
@@ -30,6 +33,12 @@ int sync_unsynced(int fd);
 void show_unsynced(struct stat& status);
 
 void sync_all_unsynced_data();
-void throw_away_unsynced_data();
+// At a power cut: the backing files get what the keeping keeps of their
+// unsynced state, and the rest is thrown away. A file's length change (with
+// the blocks a shortening freed) is kept or lost as a whole, and each page,
+// as programs last saw it, on its own; a kept page is written as far as the
+// length the file keeps reaches, no further (past it, it lies in a block the
+// length no longer reaches).
+void lose_unsynced_data(const Keeping& keeping);
 
 }  // namespace testfs

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "unsynced_data.h"
@@ -23,9 +25,11 @@ struct Change {
     Identity entry;       // created: the entry made; renamed: the entry moved
     std::string buried;   // removed: the entry in the graveyard; renamed: the one it replaced, if any
     std::vector<Identity> unsynced_folders;
+    std::uint64_t number = 0;  // entry changes numbered from 1 in the order they were made
 };
 
 std::vector<Change> changes;
+std::uint64_t changes_made = 0;
 std::filesystem::path graveyard_path;
 int root = -1;
 int graveyard = -1;
@@ -77,6 +81,30 @@ void forget(const std::string& buried) {
     if (!buried.empty()) std::filesystem::remove_all(graveyard_path / buried, ignored);
 }
 
+void remember(Change change) {
+    change.number = ++changes_made;
+    changes.push_back(std::move(change));
+}
+
+// Whether one path is the other, or a folder above it.
+bool on_one_line(const std::string& path, const std::string& other) {
+    auto below = [](const std::string& inner, const std::string& outer) {
+        return inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/';
+    };
+    return path == other || below(path, other) || below(other, path);
+}
+
+// Whether the later change must be undone when the earlier one is: they
+// touch the same names, or a folder and an entry in it.
+bool depends_on(const Change& later, const Change& earlier) {
+    for (const std::string* name : {&later.path, &later.to}) {
+        for (const std::string* other : {&earlier.path, &earlier.to}) {
+            if (!name->empty() && !other->empty() && on_one_line(*name, *other)) return true;
+        }
+    }
+    return false;
+}
+
 bool still(const std::string& path, const Identity& entry) {
     Identity now;
     return identity_at(root, path, now) && now == entry;
@@ -123,7 +151,7 @@ bool start_entries(const std::string& backing_root_path, int backing_root) {
 
 void entry_created(const std::string& path) {
     Change change{Kind::created, path, {}, {}, {}, parents_of(path)};
-    if (identity_at(root, path, change.entry)) changes.push_back(change);
+    if (identity_at(root, path, change.entry)) remember(change);
 }
 
 int remove_entry(const std::string& path, bool folder) {
@@ -136,7 +164,7 @@ int remove_entry(const std::string& path, bool folder) {
     std::vector<Identity> folders = parents_of(path);
     std::string buried = bury(root, path);
     if (buried.empty()) return -errno;
-    changes.push_back(Change{Kind::removed, path, {}, {}, buried, folders});
+    remember(Change{Kind::removed, path, {}, {}, buried, folders});
     return 0;
 }
 
@@ -144,7 +172,7 @@ int rename_entry(const std::string& from, const std::string& to, unsigned flags)
     if (flags & ~(RENAME_NOREPLACE | RENAME_EXCHANGE)) return -EINVAL;
     if (flags & RENAME_EXCHANGE) {
         if (::renameat2(root, from.c_str(), root, to.c_str(), flags) != 0) return -errno;
-        changes.push_back(Change{Kind::exchanged, from, to, {}, {}, parents_of(from, to)});
+        remember(Change{Kind::exchanged, from, to, {}, {}, parents_of(from, to)});
         return 0;
     }
     struct stat moving, replaced;
@@ -164,7 +192,7 @@ int rename_entry(const std::string& from, const std::string& to, unsigned flags)
         if (!change.buried.empty()) ::renameat(graveyard, change.buried.c_str(), root, to.c_str());
         return -error;
     }
-    changes.push_back(change);
+    remember(change);
     return 0;
 }
 
@@ -187,8 +215,17 @@ void sync_all_entries() {
     changes.clear();
 }
 
-void throw_away_unsynced_entries() {
-    for (auto change = changes.rbegin(); change != changes.rend(); ++change) undo(*change);
+void lose_unsynced_entries(const Keeping& keeping) {
+    std::vector<bool> undone(changes.size());
+    for (std::size_t later = 0; later < changes.size(); ++later) {
+        undone[later] = !keeping.keeps(Piece::entry, changes[later].number);
+        for (std::size_t earlier = 0; earlier < later && !undone[later]; ++earlier) {
+            undone[later] = undone[earlier] && depends_on(changes[later], changes[earlier]);
+        }
+    }
+    for (std::size_t index = changes.size(); index-- > 0;) {
+        if (undone[index]) undo(changes[index]);
+    }
     changes.clear();
     finish_entries();  // what is left there was removed for good, or is lost
 }

@@ -3,11 +3,14 @@
 // takes to undo it, until every folder it touched is synced. A removed entry
 // is moved into a hidden folder of the backing root (the graveyard) until
 // then, so that it can come back. A power cut undoes the changes not yet
-// durable, newest first. Paths are relative to the backing root ("." for
-// it). Every function is called with the state lock held.
+// durable (but for those it keeps), newest first. Paths are relative to the
+// backing root ("." for it). Every function is called with the state lock
+// held.
 #pragma once
 
 #include <string>
+
+#include "cut_keeping.h"
 
 namespace testfs {
 
@@ -31,9 +34,13 @@ int rename_entry(const std::string& from, const std::string& to, unsigned flags)
 // once every folder each touched has been synced.
 void folder_synced(int fd);
 void sync_all_entries();
-// Undoes every change not yet durable, newest first; where a durable change
-// has taken an entry's name since, the entry that would come back is lost.
-void throw_away_unsynced_entries();
+// At a power cut: undoes every change not yet durable that the keeping does
+// not keep, newest first; where a durable change has taken an entry's name
+// since, the entry that would come back is lost. A change is kept only if
+// every earlier change not yet durable on the same names, or on a folder
+// above them or an entry below, is kept too: a name's changes reach the disk
+// in the order they were made.
+void lose_unsynced_entries(const Keeping& keeping);
 // At unmount: empties and removes the graveyard.
 void finish_entries();
 

@@ -11,10 +11,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 
 #include "support/end_to_end_case.h"
@@ -59,6 +65,57 @@ std::string console_report(const ScratchFolder& folder, const std::vector<std::s
     FILE* terminal = ::popen(command.c_str(), "r");
     for (int c; (c = std::fgetc(terminal)) != EOF;) shown += static_cast<char>(c);
     EXPECT_EQ(::pclose(terminal), 0);
+    return shown;
+}
+
+// Runs the tool on a pseudo-terminal 80 columns wide, which wine makes its
+// console, held up as a terminal the user stopped with Ctrl-S: as soon as
+// the console has written to it, it is filled up with '#' and read only 0.7 s
+// later. Gives what the console wrote, without the '#'.
+std::string held_console_report(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
+    int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    EXPECT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    ::ioctl(terminal, TIOCSWINSZ, &size);
+    std::string name = ::ptsname(terminal);
+    std::vector<std::string> words = {tool_path()};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid();
+        int tool_side = ::open(name.c_str(), O_RDWR);  // the controlling terminal, as in a shell
+        for (int standard = 0; standard < 3; ++standard) ::dup2(tool_side, standard);
+        if (::chdir(folder.path.c_str()) != 0) ::_exit(126);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    ssize_t got = ::read(terminal, buffer, sizeof buffer);
+    if (got > 0) shown.append(buffer, static_cast<std::size_t>(got));
+    int filler = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    const std::string block(256, '#');
+    // To the last byte of room, also once the system has moved what it can
+    // to the reader's side.
+    for (bool wrote = true; wrote; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+        wrote = false;
+        for (std::size_t size : {block.size(), std::size_t{1}}) {
+            while (::write(filler, block.data(), size) > 0) wrote = true;
+        }
+    }
+    ::close(filler);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    while ((got = ::read(terminal, buffer, sizeof buffer)) > 0) shown.append(buffer, static_cast<std::size_t>(got));
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    std::erase(shown, '#');
     return shown;
 }
 
@@ -251,6 +308,24 @@ TEST(Names, FolderTreesInAnyScriptAndBeyondTheOldLengthLimit) {
                          entry("lossy/?????\?/?\?/1.mp3", "appended tag from lossless/?????\?/?\?/1.ape\n"),
                      0,
                      {{"lossy/Музыка/東京/1.mp3", kAudio + kApeTag}, {"lossy/" + deep + "/2.mp3", kAudio + kId3Tag}}}}});
+}
+
+// On a console that holds the run up past half a second, a status line
+// shows below the report; it is erased before each report line and at the
+// end, so that what stays on the console is the report a redirected run
+// prints, then the totals.
+TEST(Console, AStatusLineShowsOnAHeldConsoleAndLeavesOnlyTheReport) {
+    ScratchFolder folder;
+    for (int pair = 100; pair < 400; ++pair) {
+        write_file(folder / ("t" + std::to_string(pair) + ".ape"), kAudio + kApeTag);
+        write_file(folder / ("t" + std::to_string(pair) + ".mp3"), kAudio);
+    }
+    std::string redirected = run_in(folder, {"-n", "*.ape", "*.mp3"}, 0).output;
+    std::erase(redirected, '\r');
+    std::string shown = held_console_report(folder, {"-n", "*.ape", "*.mp3"});
+    EXPECT_NE(shown.find(" of 300 outputs done"), std::string::npos) << shown;
+    EXPECT_EQ(screen_of(shown),
+              redirected + "\n300 outputs: 0 updated, 300 appended, 0 up to date, 0 not done\n");
 }
 
 // Names ending in a dot or a space (made on other systems) beside hidden

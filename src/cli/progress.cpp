@@ -1,0 +1,112 @@
+#include "cli/progress.h"
+
+#include <algorithm>
+#include <chrono>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "cli/messages.h"
+#include "platform/output.h"
+
+namespace kestrane::progress {
+namespace {
+
+using Clock = std::chrono::steady_clock;  // read without a system call where it counts (the vDSO on Linux)
+using namespace std::chrono_literals;
+
+constexpr auto kFirstDraw = 500ms;
+constexpr auto kBetweenDraws = 100ms;
+// An 80-column terminal never wraps it: the carriage return must bring the
+// cursor back to its start.
+constexpr std::size_t kMostColumns = 79;
+
+// One status line a process, kept by the run's thread alone.
+bool shown = false;
+Clock::time_point next_draw;
+const RunTally* tally = nullptr;  // the outputs told so far, once they are carried out
+std::size_t planned_outputs = 0;
+Clock::time_point carried_out_since;
+std::size_t columns_on_screen = 0;  // of the status line drawn; 0 when none is
+
+// The text with each '%d' in turn replaced by a count.
+std::string with_counts(std::string_view text, std::initializer_list<std::size_t> counts) {
+    std::string filled(text);
+    std::size_t at = 0;
+    for (std::size_t count : counts) {
+        at = filled.find("%d", at);
+        std::string number = std::to_string(count);
+        filled.replace(at, 2, number);
+        at += number.size();
+    }
+    return filled;
+}
+
+// "m:ss", or "h:mm:ss" from an hour on.
+std::string clock_time(std::size_t seconds) {
+    auto two_digits = [](std::size_t value) { return std::string(value < 10 ? "0" : "") + std::to_string(value); };
+    if (seconds < 3600) return std::to_string(seconds / 60) + ":" + two_digits(seconds % 60);
+    return std::to_string(seconds / 3600) + ":" + two_digits(seconds / 60 % 60) + ":" + two_digits(seconds % 60);
+}
+
+// Replaces the status line on the screen with the text, cut to what the
+// terminal holds without wrapping.
+void draw(std::string text) {
+    int terminal_columns = platform::output_columns();
+    std::size_t most = terminal_columns > 1 ? std::min<std::size_t>(kMostColumns, terminal_columns - 1) : kMostColumns;
+    text.resize(std::min(text.size(), most));
+    std::string line = "\r" + text;
+    if (columns_on_screen > text.size()) line.append(columns_on_screen - text.size(), ' ');
+    platform::write_output(line);
+    columns_on_screen = text.size();
+    next_draw = Clock::now() + kBetweenDraws;
+}
+
+std::string outputs_status() {
+    std::size_t done = totals_of(*tally).outputs;
+    std::string text = with_counts(messages::kStatusDone, {done, planned_outputs});
+    double seconds = std::chrono::duration<double>(Clock::now() - carried_out_since).count();
+    if (done == 0 || seconds <= 0) return text;
+    double rate = done / seconds;
+    if (rate >= 1) text += with_counts(messages::kStatusRate, {static_cast<std::size_t>(rate + 0.5)});
+    std::string left = clock_time(static_cast<std::size_t>((planned_outputs - std::min(done, planned_outputs)) / rate + 0.5));
+    std::string_view time_left = messages::kStatusTimeLeft;
+    std::size_t at = time_left.find("%s");
+    return text.append(time_left.substr(0, at)).append(left).append(time_left.substr(at + 2));
+}
+
+}  // namespace
+
+void start(bool show) {
+    shown = show;
+    next_draw = Clock::now() + kFirstDraw;
+}
+
+bool due() { return shown && Clock::now() >= next_draw; }
+
+void draw_listing(std::size_t folders, std::size_t outputs) {
+    draw(with_counts(messages::kStatusListing, {folders, outputs}));
+}
+
+void follow(const RunTally& run_tally, const Plan& plan) {
+    if (!shown) return;
+    tally = &run_tally;
+    planned_outputs = static_cast<std::size_t>(std::count_if(plan.entries.begin(), plan.entries.end(), [](const PlanEntry& entry) {
+        return entry.kind != EntryKind::unreadable_folder;
+    }));
+    carried_out_since = Clock::now();
+}
+
+void tick() {
+    if (tally != nullptr && due()) draw(outputs_status());
+}
+
+void hide() {
+    if (columns_on_screen == 0) return;
+    std::string blank(columns_on_screen + 2, ' ');  // the line blanked, the cursor back at its start
+    blank.front() = blank.back() = '\r';
+    platform::write_output(blank);
+    columns_on_screen = 0;
+}
+
+}  // namespace kestrane::progress
