@@ -23,16 +23,9 @@ bool create_new_file(const std::string& path, OpenFile& file);
 // Waits until the file's bytes and length are on the disk.
 bool sync_file(const OpenFile& file);
 
-// Waits until every file of the file system the path lies on is on the
-// disk: one call for many files. Where the system has no such call for
-// users (Windows: flushing a volume takes an administrator), the one file;
-// kOneSyncCoversAFileSystem says which.
-bool sync_file_system_of(const std::string& path);
-#if defined(_WIN32)
-inline constexpr bool kOneSyncCoversAFileSystem = false;
-#else
-inline constexpr bool kOneSyncCoversAFileSystem = true;
-#endif
+// Waits until the file at path is on the disk; opened without a lock, so
+// that another run holding it is no bar.
+bool sync_file_at(const std::string& path);
 
 // Syncs the folder's list of names: a file made, renamed or removed in it
 // is then on the disk too. Harmless where the system needs no such step.

@@ -17,7 +17,11 @@ bool make_folders(const std::string& path) {
     for (std::size_t at = 1; at <= path.size(); ++at) {
         if (at < path.size() && path[at] != '/') continue;
         std::string folder = path.substr(0, at);
-        if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (::mkdir(folder.c_str(), 0700) == 0) {
+            sync_folder(folder.substr(0, folder.rfind('/') + 1));  // its name on the disk, for a journal made in it
+        } else if (errno != EEXIST) {
+            return false;
+        }
     }
     struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -64,16 +68,10 @@ bool create_new_file(const std::string& path, OpenFile& file) {
 
 bool sync_file(const OpenFile& file) { return ::fdatasync(static_cast<int>(file.handle)) == 0; }
 
-// Opened without blocking and without a lock: another run may hold it.
-bool sync_file_system_of(const std::string& path) {
+bool sync_file_at(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
-#if defined(__linux__)
-    bool synced = ::syncfs(fd) == 0;
-#else
-    ::sync();
-    bool synced = true;
-#endif
+    bool synced = ::fdatasync(fd) == 0;
     ::close(fd);
     return synced;
 }

@@ -29,9 +29,8 @@ bool create_new_file(const std::string& path, OpenFile& file) {
 
 bool sync_file(const OpenFile& file) { return ::FlushFileBuffers(reinterpret_cast<HANDLE>(file.handle)) != 0; }
 
-// Flushing a whole volume takes an administrator's rights: the file alone,
-// opened sharing everything, so that another run holding it is no bar.
-bool sync_file_system_of(const std::string& path) {
+// Opened sharing everything, so that another run holding it is no bar.
+bool sync_file_at(const std::string& path) {
     HANDLE handle = ::CreateFileW(system_path(to_wide(path)).c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);

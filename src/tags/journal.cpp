@@ -76,9 +76,7 @@ Journal::Noted Journal::note(const Change& change) {
     }
     if (!keep) ++overflow_in_flight_;
     if (!settings_.durable) return keep ? Noted::kept : Noted::until_made;
-    platform::FileIdentity key = change.identity;
-    if (platform::kOneSyncCoversAFileSystem) key.file = 0;
-    to_sync_.try_emplace(key, change.output_path);
+    to_sync_.try_emplace(change.identity, change.output_path);
     if (settings_.durable) make_durable(lock, ++written_);
     return keep ? Noted::kept : Noted::until_made;
 }
@@ -113,7 +111,10 @@ void Journal::finish() {
     if (file_.handle < 0) return;
     if (settings_.durable) {
         // The outputs reach the disk before the notes that can put them back are let go.
-        for (const auto& [key, output] : to_sync_) platform::sync_file_system_of(output);
+        // The outputs reach the disk before the notes that can put them back
+        // are let go: all of them at the end, one batch, not one a change. (A
+        // file system's sync would not reach every file system: not FUSE's.)
+        for (const auto& [identity, output] : to_sync_) platform::sync_file_at(output);
         platform::sync_file(file_);
     }
     platform::close_file(overflow_);

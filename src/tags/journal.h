@@ -59,7 +59,7 @@ private:
     platform::OpenFile file_, overflow_;
     std::uint64_t end_ = 0, overflow_end_ = 0;
     std::uint64_t overflow_in_flight_ = 0;
-    std::map<platform::FileIdentity, std::string> to_sync_;  // a changed output a file system (a file where that is all one sync covers)
+    std::map<platform::FileIdentity, std::string> to_sync_;  // the outputs changed, with --sync
     std::uint64_t written_ = 0, synced_ = 0;  // notes written, and how many of them are on the disk
     bool syncing_ = false;
     bool lost_ = false, overflowed_ = false, tried_ = false;

@@ -221,7 +221,7 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
     FILE* out_file = std::tmpfile();
     FILE* err_file = std::tmpfile();
     if (out_file == nullptr || err_file == nullptr) throw std::runtime_error("tmpfile failed");
-    std::string state = state_folder_of(folder);
+    std::string state = options.state_folder.empty() ? state_folder_of(folder) : options.state_folder;
     pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {

@@ -26,6 +26,7 @@ inline constexpr int kClosed = -2;
 
 struct RunOptions {
     bool measure_peak_memory = false;       // fills ToolRun::peak_memory_kib
+    std::string state_folder{};             // where the tool keeps its journals; "": beside the folder (below)
     std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
     std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
     std::uint64_t open_files_limit = 0;     // RLIMIT_NOFILE for the run, when not 0
