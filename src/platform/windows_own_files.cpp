@@ -8,13 +8,23 @@
 
 namespace kestrane::platform {
 
+// XDG_STATE_HOME, when set, as on other systems (a user who keeps state
+// elsewhere, or a test); else LOCALAPPDATA, which every Windows user has.
 std::optional<std::string> state_folder() {
-    wchar_t local[MAX_PATH];
-    DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::nullopt;
-    std::wstring folder = std::wstring(local, length) + L"\\kestrane";
-    std::wstring system = system_path(folder);
-    if (!::CreateDirectoryW(system.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+    std::wstring base;
+    for (const wchar_t* name : {L"XDG_STATE_HOME", L"LOCALAPPDATA"}) {
+        wchar_t value[MAX_PATH];
+        DWORD length = ::GetEnvironmentVariableW(name, value, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            base.assign(value, length);
+            break;
+        }
+    }
+    if (base.empty()) return std::nullopt;
+    std::wstring folder = full_path(base + L"\\kestrane");
+    if (!::CreateDirectoryW(system_path(folder).c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        return std::nullopt;
+    }
     return to_utf8(folder) + "\\";
 }
 

@@ -119,13 +119,13 @@ void Journal::finish() {
     }
     platform::close_file(overflow_);
     platform::remove_file(path_ + std::string(kOverflow));
+    platform::close_file(file_);  // Windows renames no file held open
     if (settings_.kept) {
         std::string kept = path_.substr(0, path_.size() - kUnfinished.size()) + std::string(kFinished);
         platform::rename_file(path_, kept);
     } else {
         platform::remove_file(path_);
     }
-    platform::close_file(file_);
     if (settings_.durable) platform::sync_folder(settings_.folder);
     keep_within_bound(settings_.folder);
 }

@@ -186,10 +186,7 @@ std::string state_folder_of(const std::filesystem::path& folder) {
 }
 
 void keep_state_in(const std::string& state) {
-    ::setenv("XDG_STATE_HOME", state.c_str(), 1);
-    std::string windows = "Z:" + state;  // the same folder as wine shows it to the Windows tool
-    for (char& c : windows) c = c == '/' ? '\\' : c;
-    ::setenv("LOCALAPPDATA", windows.c_str(), 1);
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);  // the wine tool's script shows it to Windows as Z:...
 }
 
 std::string tool_path() {

@@ -55,7 +55,7 @@ std::string tool_path();
 // folder, the folder beside it of the same name ending in ".state" (made
 // here, removed with the scratch folder), shared by the runs in that folder
 // alone. keep_state_in sets it for the process about to start the tool
-// ($XDG_STATE_HOME, and $LOCALAPPDATA as wine shows it to Windows).
+// ($XDG_STATE_HOME, which the Windows tool reads too).
 std::string state_folder_of(const std::filesystem::path& folder);
 void keep_state_in(const std::string& state);
 
