@@ -15,7 +15,7 @@ _kestrane() {
   done
 
   if [[ $options_ended == false && $current == -* ]]; then
-    local options="-a -u -n -r -q --json --undo --recover --help --version --"
+    local options="-a -u -n -r -q --json --sync --undo --recover --help --version --"
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$current")
     return
   fi

@@ -10,6 +10,7 @@ _arguments -s -S \
   '*-r[folder trees: pair files by relative path in every subfolder]' \
   '*-q[quiet: report only outputs changed or not done, then the totals]' \
   '--json[report as JSON Lines, one object per line]' \
+  '--sync[each change on the disk before the next: safe from power cuts]' \
   '--undo[put back the outputs the last run changed]' \
   '--recover[finish what a killed run left, then end]' \
   '(- *)--help[print the usage text]' \

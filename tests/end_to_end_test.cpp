@@ -450,6 +450,33 @@ TEST(DryRun, ReportsWhatARealRunWouldDoAndChangesNothing) {
     }
 }
 
+// --undo takes back the last run on record, byte for byte, its changes
+// last first: a sync run the wrong way round (the lossy tags over the
+// lossless ones) too. Again, it goes one run further back; a run that
+// undid is no run to undo itself. Each run keeps its journal in the state
+// folder beside the scratch folder, so these runs share it.
+TEST(Undo, TakesBackTheLastRunOnRecordByteForByte) {
+    const std::string undoing = "undoing the run of <time> in @: kestrane ";
+    const auto put_back = [](std::string_view name) { return entry("@/" + std::string(name), "put back as it was before the run\n"); };
+    check({.files = {{"a.ape", kAudio + kApeTag}, {"a.mp3", kAudio + kOldId3}, {"b.ape", kAudio + kId3Tag},
+                     {"b.mp3", kAudio}, {"x.ape", kAudio + kOldApe}},
+           .runs = {{{"*.mp3", "*.ape"}, entry("a.ape", "updated tag from a.mp3\n") +
+                                             entry("b.ape", "file b.mp3 does not have valid tag!\n") +
+                                             entry("x.ape", "no matching input file!\n"), 1,
+                     {{"a.ape", kAudio + kOldId3}}},
+                    {{"-n", "--undo"}, undoing + "'*.mp3' '*.ape'\n" +
+                                           entry("@/a.ape", "would put back as it was before the run\n"), 0},
+                    {{"--undo"}, undoing + "'*.mp3' '*.ape'\n" + put_back("a.ape"), 0, {{"a.ape", kAudio + kApeTag}}},
+                    {{"*.ape", "*.mp3"}, entry("a.mp3", "updated tag from a.ape\n") +
+                                             entry("b.mp3", "appended tag from b.ape\n"), 0,
+                     {{"a.mp3", kAudio + kApeTag}, {"b.mp3", kAudio + kId3Tag}}},
+                    {{"x.ape", "a.mp3"}, entry("a.mp3", "updated tag from x.ape\n"), 0, {{"a.mp3", kAudio + kOldApe}}},
+                    {{"--undo"}, undoing + "x.ape a.mp3\n" + put_back("a.mp3"), 0, {{"a.mp3", kAudio + kApeTag}}},
+                    {{"--undo"}, undoing + "'*.ape' '*.mp3'\n" + put_back("b.mp3") + put_back("a.mp3"), 0,
+                     {{"a.mp3", kAudio + kOldId3}, {"b.mp3", kAudio}}},
+                    {{"--undo"}, "no run on record to undo!\n", 1}}});
+}
+
 // --json makes the report JSON Lines and leaves the run as it is: in every
 // mode, and with writes that fail (two big tags at a file-size limit), the
 // objects are the text report's entries in order (each output's path, its

@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <regex>
 
 #include "support/end_to_end_case.h"
 #include "support/run_tool.h"
@@ -132,6 +133,37 @@ TEST(CommandLine, AnOptionOutsideAsciiIsToldWhole) {
                     {{"-\xE9", "a.ape", "a.mp3"}, "illegal option: \xE9 !\n\n" + kUsageText, 2}}});
 }
 
+// --undo never overwrites what happened to an output after the run: an
+// output edited since is left as it is, one removed is said to be gone,
+// and either makes the exit status 1; the others are put back.
+TEST(Undo, LeavesAloneWhatChangedSinceTheRun) {
+    ScratchFolder folder;
+    for (const char* name : {"a", "b", "c"}) {
+        write_file(folder / (std::string(name) + ".ape"), kAudio + kApeTag);
+        write_file(folder / (std::string(name) + ".mp3"), kAudio + kOldId3);
+    }
+    run_in(folder, {"*.ape", "*.mp3"}, 0);
+    const Bytes edited = kAudio + kApeTag + bytes_of("edited");
+    write_file(folder / "a.mp3", edited);
+    fs::remove(folder / "b.mp3");
+    const std::string at = folder.path.string() + "/";
+    // As JSON Lines, in a dry run first: the same outcomes, as objects.
+    std::vector<JsonRecord> records = json_records(run_in(folder, {"--json", "-n", "--undo"}, 1).output);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records[1], (JsonRecord{"output", at + "c.mp3", "", "would_undo", "would put back as it was before the run"}));
+    EXPECT_EQ(records[2][3], "gone_since");
+    EXPECT_EQ(records[3][3], "changed_since");
+    EXPECT_EQ(records[4], (JsonRecord{"summary", "1", "true"}));
+    ToolRun run = run_in(folder, {"--undo"}, 1);
+    std::string shown = std::regex_replace(run.output, std::regex("[0-9-]{10} [0-9:]{8}"), "TIME");
+    EXPECT_EQ(shown, kBannerText + "undoing the run of TIME in " + folder.path.string() + ": kestrane '*.ape' '*.mp3'\n" +
+                         entry(at + "c.mp3", "put back as it was before the run\n") +
+                         entry(at + "b.mp3", "gone or replaced since the run, left alone!\n") +
+                         entry(at + "a.mp3", "changed since the run, left as it is!\n"));
+    EXPECT_EQ(read_file(folder / "a.mp3"), edited);
+    EXPECT_EQ(read_file(folder / "c.mp3"), kAudio + kOldId3);
+}
+
 // An output whose two tags do not fit in memory, even with no other pair
 // in flight, fails alone ("out of memory!") and the run goes on, one pair at
 // a time and with pairs in flight alike: the same report, the same files,
@@ -197,6 +229,7 @@ TEST(FolderTrees, LinksToFoldersAreSkippedAndUnreadableFoldersReported) {
             ASSERT_EQ(::lchown(item.path().c_str(), 65534, 65534), 0);
         }
         ASSERT_EQ(::chown(folder.path.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown(state_folder_of(folder.path).c_str(), 65534, 65534), 0);  // where it keeps its journal
     }
     fs::permissions(folder / "lossless/locked", fs::perms::none);
     fs::permissions(folder / "lossy/shut", fs::perms::none);

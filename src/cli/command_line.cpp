@@ -70,6 +70,9 @@ void read_file_specification(std::string_view argument, CommandLine& command_lin
 // The argument after which every argument is a file specification.
 constexpr std::string_view kEndOfOptions = "--";
 constexpr std::string_view kJsonLines = "--json";
+constexpr std::string_view kUndo = "--undo";
+constexpr std::string_view kRecover = "--recover";
+constexpr std::string_view kSync = "--sync";
 
 // "--help", or "/?" where '/' starts options too (Windows, where it is the
 // usual way to ask a program for help).
@@ -96,6 +99,10 @@ CommandLine read_command_line(std::span<const std::string_view> arguments) {
             options_ended = true;
         } else if (argument == kJsonLines) {
             command_line.json_lines = true;
+        } else if (argument == kUndo || argument == kRecover) {
+            if (command_line.task != Task::undo) command_line.task = argument == kUndo ? Task::undo : Task::recover;
+        } else if (argument == kSync) {
+            command_line.durable = true;
         } else if (argument.starts_with(kEndOfOptions)) {
             note_illegal_option(argument, command_line);  // no long option of ours: told whole
         } else if (!argument.empty() && platform::is_option_start(argument.front())) {
@@ -108,7 +115,8 @@ CommandLine read_command_line(std::span<const std::string_view> arguments) {
 }
 
 bool is_runnable(const CommandLine& command_line) {
-    return command_line.request == Request::run && command_line.file_specification_count >= 2 &&
+    int specifications = command_line.task == Task::copy ? 2 : 0;
+    return command_line.request == Request::run && command_line.file_specification_count == specifications &&
            !command_line.bad;
 }
 

@@ -20,12 +20,19 @@ struct CommandLineNote {
 // What the command line asks for besides a run.
 enum class Request { run, help, version };
 
+// What a run does: copy tags; take the last run back (--undo); or only
+// finish what runs that did not finish left (--recover), which every run
+// does first.
+enum class Task { copy, undo, recover };
+
 struct CommandLine {
     Request request = Request::run;
     TransferOptions options;
     bool folder_trees = false;  // -r
     bool quiet = false;         // -q: only the outputs changed or not done, then the totals
     bool json_lines = false;    // --json
+    Task task = Task::copy;
+    bool durable = false;       // --sync: every change on the disk before the run goes on
     std::string input_specification;
     std::string output_specification;
     int file_specification_count = 0;
@@ -40,7 +47,8 @@ struct CommandLine {
 // argument that is exactly "--json" asks for the report in JSON Lines.
 CommandLine read_command_line(std::span<const std::string_view> arguments);
 
-// Whether the run goes on to files: two specifications and nothing bad.
+// Whether the run goes on to files: nothing bad, and two specifications
+// for a copy, none for --undo and --recover.
 bool is_runnable(const CommandLine& command_line);
 
 }  // namespace kestrane

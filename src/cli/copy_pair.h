@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tags/copy_context.h"
+#include "tags/journal.h"
 #include "tags/outcome.h"
 #include "tags/transfer_mode.h"
 
@@ -19,6 +20,7 @@ struct PairContext {
     TransferOptions options;
     WouldBeWritten would_be_written;  // what a dry run would have written so far
     TagRoom room{kRoomForTags};
+    Journal* journal = nullptr;       // where each change is noted before it is made
 };
 
 // Copies the input's tag onto the output. A copy that runs out of memory

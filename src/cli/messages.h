@@ -25,6 +25,9 @@ inline constexpr const char* kUsage =
     "          -r  = folder trees: pair files by relative path in every subfolder\n"
     "          -q  = quiet: report only outputs changed or not done, then the totals\n"
     "          --json = report as JSON Lines, one object per line\n"
+    "          --sync = each change on the disk before the next: safe from power cuts\n"
+    "          --undo = put back the outputs the last run changed\n"
+    "          --recover = only finish what a run cut short left (every run does)\n"
     "\n"
     " Notes:   Kestrane can be used to copy a ID3v1 or APEv2 tag from an input file\n"
     "          to an output file. Or, it can be used to copy the tag from a single\n"
@@ -69,6 +72,25 @@ inline constexpr const char* kUpToDate = "tag already up to date from %s\n";
 inline constexpr const char* kWouldUpdate = "would update tag from %s\n";
 inline constexpr const char* kWouldAppend = "would append tag from %s\n";
 
+// Before a run: what a run that did not finish left.
+inline constexpr const char* kRecovered = "put back as it was before a run that did not finish\n";
+inline constexpr const char* kWouldRecover = "would put back as it was before a run that did not finish\n";
+inline constexpr const char* kRecoveryLeftAlone = "gone or replaced since a run that did not finish, left alone!\n";
+
+// Taking a run back (--undo).
+inline constexpr const char* kUndoing = "undoing the run of %s\n";
+inline constexpr const char* kNothingToUndo = "no run on record to undo!\n";
+inline constexpr const char* kUndone = "put back as it was before the run\n";
+inline constexpr const char* kWouldUndo = "would put back as it was before the run\n";
+inline constexpr const char* kChangedSince = "changed since the run, left as it is!\n";
+inline constexpr const char* kGoneSince = "gone or replaced since the run, left alone!\n";
+inline constexpr const char* kPutBackFailed = "error putting back tag!\n";
+
+// The journal.
+inline constexpr const char* kNoJournal = "no journal could be kept: --undo will not cover this run!\n";
+inline constexpr const char* kJournalPastBound =
+    "this run changed more than a journal keeps (1 GiB): --undo will not cover all of it!\n";
+
 // The run as a whole.
 inline constexpr const char* kOutOfMemory = "out of memory!\n";
 // After the last output, on a terminal or in a quiet report; the refusals -a
@@ -76,6 +98,8 @@ inline constexpr const char* kOutOfMemory = "out of memory!\n";
 // are any, before the line end.
 inline constexpr const char* kTotals = "\n%d outputs: %d updated, %d appended, %d up to date, %d not done";
 inline constexpr const char* kLeftAlone = ", %d left alone";
+inline constexpr const char* kPutBack = ", %d put back";
+
 // Inputs no output took, at the end of the totals when there are any.
 inline constexpr const char* kInputsWithoutOutput = ", %d inputs without an output";
 inline constexpr const char* kInputWithoutOutput = ", 1 input without an output";

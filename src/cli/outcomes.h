@@ -19,7 +19,9 @@ enum class Column {
     appended,
     up_to_date,
     left_alone,  // refused as -a or -u asks: that is no shortfall
-    not_done,    // the output did not get its tag: the exit status is 1
+    put_back,    // an undo put its old end back (or would)
+    aside,       // what a run that did not finish left: not one of this run's outputs
+    not_done,    // the output did not get its tag (or its old end): the exit status is 1
 };
 inline constexpr std::size_t kColumnCount = static_cast<std::size_t>(Column::not_done) + 1;
 
@@ -58,6 +60,14 @@ inline constexpr std::array<OutcomeFacts, kOutcomeCount> kOutcomes{{
     {Outcome::update_failed, "update_failed", messages::kUpdateFailed, Names::nothing, Column::not_done},
     {Outcome::append_failed, "append_failed", messages::kAppendFailed, Names::nothing, Column::not_done},
     {Outcome::out_of_memory, "out_of_memory", messages::kOutOfMemory, Names::nothing, Column::not_done},
+    {Outcome::recovered, "recovered", messages::kRecovered, Names::nothing, Column::aside},
+    {Outcome::would_recover, "would_recover", messages::kWouldRecover, Names::nothing, Column::aside},
+    {Outcome::recovery_left_alone, "recovery_left_alone", messages::kRecoveryLeftAlone, Names::nothing, Column::aside},
+    {Outcome::undone, "undone", messages::kUndone, Names::nothing, Column::put_back},
+    {Outcome::would_undo, "would_undo", messages::kWouldUndo, Names::nothing, Column::put_back},
+    {Outcome::changed_since, "changed_since", messages::kChangedSince, Names::nothing, Column::not_done},
+    {Outcome::gone_since, "gone_since", messages::kGoneSince, Names::nothing, Column::not_done},
+    {Outcome::put_back_failed, "put_back_failed", messages::kPutBackFailed, Names::nothing, Column::not_done},
 }};
 
 // Each row stands at its outcome's place, so the table is looked up by it.

@@ -128,6 +128,7 @@ void say_totals(const RunTally& tally) {
     std::string line = counted(messages::kTotals, {totals.outputs, totals[Column::updated], totals[Column::appended],
                                                     totals[Column::up_to_date], totals[Column::not_done]});
     if (totals[Column::left_alone] > 0) line += counted(messages::kLeftAlone, {totals[Column::left_alone]});
+    if (totals[Column::put_back] > 0) line += counted(messages::kPutBack, {totals[Column::put_back]});
     if (tally.unused_inputs == 1) line += messages::kInputWithoutOutput;
     if (tally.unused_inputs > 1) line += counted(messages::kInputsWithoutOutput, {tally.unused_inputs});
     line += '\n';

@@ -16,6 +16,7 @@ enum class RunNote {
     nothing_matched,     // a specification matched no file at all
     unreadable_folder,
     out_of_memory,
+    nothing_to_undo,     // --undo found no run on record
 };
 
 // The exit statuses.
@@ -33,7 +34,8 @@ struct RunTally {
     bool has(RunNote note) const { return (notes & (1u << static_cast<unsigned>(note))) != 0; }
 };
 
-// The totals for people, by column.
+// The totals for people, by column; outputs counts those of the run (not
+// what a run that did not finish left).
 struct Totals {
     std::size_t outputs = 0;
     std::array<std::size_t, kColumnCount> by_column{};

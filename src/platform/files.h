@@ -20,11 +20,13 @@ struct FileIdentity {
 };
 
 // An open file: its native handle, the length it had when it was opened,
-// and which file it is.
+// which file it is, and whether it may hold holes (it takes less room on
+// the disk than its length).
 struct OpenFile {
     std::intptr_t handle = -1;
     std::uint64_t length = 0;
     FileIdentity identity;
+    bool may_have_holes = false;
 };
 
 // Opens an existing regular file for reading, held exclusively until it is

@@ -67,6 +67,7 @@ bool open_locked(const std::string& path, int flags, bool refuse_write_protected
     file.handle = fd;
     file.length = static_cast<std::uint64_t>(status.st_size);
     file.identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    file.may_have_holes = static_cast<std::uint64_t>(status.st_blocks) * 512 < file.length;
     return true;
 }
 

@@ -88,6 +88,7 @@ bool open_exclusive(const std::string& path, DWORD access, bool refuse_read_only
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     file.length = static_cast<std::uint64_t>(size.QuadPart);
     file.identity = identity_of(information);
+    file.may_have_holes = (information.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) != 0;
     return true;
 }
 

@@ -11,9 +11,10 @@ namespace {
 
 bool starts_with(std::wstring_view text, std::wstring_view start) { return text.substr(0, start.size()) == start; }
 
-// What Windows makes of a path typed by the user: GetFullPathNameW, which
-// takes paths of any length. A path it refuses is left as it is, for the
-// call that uses it to refuse in turn.
+}  // namespace
+
+// GetFullPathNameW takes paths of any length. A path it refuses is left as
+// it is, for the call that uses it to refuse in turn.
 std::wstring full_path(const std::wstring& typed) {
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
@@ -26,8 +27,6 @@ std::wstring full_path(const std::wstring& typed) {
         full.resize(length);  // the size needed, its terminating zero included
     }
 }
-
-}  // namespace
 
 std::wstring system_path(std::wstring_view typed) {
     std::wstring full = full_path(std::wstring(typed));

@@ -16,6 +16,10 @@ namespace kestrane::platform {
 // the path any further.
 std::wstring system_path(std::wstring_view typed);
 
+// What Windows makes of a path typed by the user, made full against the
+// current folder (or the drive's), without the \\?\ prefix.
+std::wstring full_path(const std::wstring& typed);
+
 // The system form of a path built as the folder part the user typed
 // followed by a name as the listing gave it: the folder part resolved as
 // above, the name appended unchanged, so that a trailing dot or space in

@@ -49,10 +49,13 @@ private:
     std::size_t waiting_alone_ = 0;
 };
 
+class Journal;
+
 struct CopyContext {
     WouldBeWritten* would_be_written = nullptr;  // consulted and added to by a dry run
     TagRoom* room = nullptr;                     // none: the copy is alone
     bool alone = false;                          // take the room alone (see TagRoom)
+    Journal* journal = nullptr;                  // where each change is noted before it is made; none: nowhere
 };
 
 }  // namespace kestrane

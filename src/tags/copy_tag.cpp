@@ -3,7 +3,11 @@
 #include <optional>
 
 #include "platform/files.h"
+#include "platform/own_files.h"
 #include "platform/signals.h"
+#include "tags/change.h"
+#include "tags/digest.h"
+#include "tags/journal.h"
 #include "tags/tag_io.h"
 
 namespace kestrane {
@@ -15,21 +19,17 @@ struct ClosesOnReturn {
     ~ClosesOnReturn() { platform::close_file(file); }
 };
 
-// Puts back what a failed write may have changed: the old tag's bytes (none
-// for an append) from position on, and the old length.
-void undo_failed_write(const platform::OpenFile& output, const TagRecord& old_tag, std::uint64_t position) {
-    if (!old_tag.bytes.empty()) platform::write_at(output, position, old_tag.bytes);
-    platform::set_file_length(output, output.length);
-}
-
-// Writes the tag at position and undoes the write if it fails. The change is
-// shielded from the interrupt key so no half-written file is left behind.
-bool place_tag(const TagRecord& tag, const platform::OpenFile& output, const TagRecord& old_tag,
-               std::uint64_t position) {
+// Writes the tag where the change says and, if that fails, puts the old
+// end back (its holes as holes). The change is noted in the run's journal
+// first, and shielded from the interrupt key, so no half-written file is
+// left behind.
+bool place_tag(const TagRecord& tag, const platform::OpenFile& output, const Change& change, Journal* journal) {
+    Journal::Noted noted = journal != nullptr ? journal->note(change) : Journal::Noted::not_at_all;
     platform::begin_file_change();
-    bool written = write_tag(tag, output, position);
-    if (!written) undo_failed_write(output, old_tag, position);
+    bool written = write_tag(tag, output, change.position);
+    if (!written) put_back_old_end(output, change);
     platform::end_file_change();
+    if (journal != nullptr) journal->made(noted);
     return written;
 }
 
@@ -46,6 +46,29 @@ struct FoundTag {
 void find_tag(FoundTag& tag, const platform::OpenFile& file, const WouldBeWritten* would_be_written) {
     if (would_be_written != nullptr && (tag.remembered = would_be_written->find(file.identity))) return;
     locate_tag(file, tag.tail, tag.place);
+}
+
+// The change a write of the tag at position makes to the output, its old
+// block taken from the output's tag (none for an append).
+Change change_of(const std::string& output_path, const platform::OpenFile& output, FoundTag& old_tag,
+                 std::uint64_t position, const TagRecord& tag, bool journalled) {
+    Change change;
+    if (journalled) change.output_path = platform::absolute_path(output_path);
+    change.identity = output.identity;
+    change.old_length = output.length;
+    change.position = position;
+    change.old_block = std::move(old_tag.record.bytes);
+    change.old_data = platform::data_in(output, position, output.length);
+    change.new_length = position + tag.bytes.size();
+    change.new_digest = digest_of(tag.bytes);
+    // The bytes in front of the change that the file's last bytes, read
+    // already, hold: the same file has them there.
+    std::uint64_t tail_start = output.length - old_tag.tail.length;
+    std::span<const std::uint8_t> before;
+    if (position >= tail_start) before = {old_tag.tail.bytes.data(), static_cast<std::size_t>(position - tail_start)};
+    change.before_length = before.size();
+    change.before_digest = digest_of(before);
+    return change;
 }
 
 TagFingerprint fingerprint_of(const FoundTag& tag) { return tag.remembered ? *tag.remembered : fingerprint_of(tag.record); }
@@ -116,13 +139,11 @@ Outcome copy_tag(const std::string& input_path, const std::string& output_path, 
         }
         return output_tagged ? Outcome::would_update : Outcome::would_append;
     }
-    if (output_tagged) {
-        return place_tag(input_tag.record, output, output_tag.record, output_tag.place.position)
-                   ? Outcome::updated
-                   : Outcome::update_failed;
-    }
-    return place_tag(input_tag.record, output, output_tag.record, output.length) ? Outcome::appended
-                                                                                  : Outcome::append_failed;
+    std::uint64_t position = output_tagged ? output_tag.place.position : output.length;
+    Change change = change_of(output_path, output, output_tag, position, input_tag.record, context.journal != nullptr);
+    bool written = place_tag(input_tag.record, output, change, context.journal);
+    if (output_tagged) return written ? Outcome::updated : Outcome::update_failed;
+    return written ? Outcome::appended : Outcome::append_failed;
 }
 
 }  // namespace kestrane

@@ -23,7 +23,17 @@ enum class Outcome {
     update_failed,          // the write failed and was undone
     append_failed,          // the write failed and was undone
     out_of_memory,          // the two tags did not fit in memory, even with no other pair in flight
+    // Finishing what a run that did not finish left (before a run starts):
+    recovered,              // neither its old end nor its new one: the old one put back
+    would_recover,          // dry run: it would be
+    recovery_left_alone,    // the file is gone, or is another file now
+    // Taking back a run (--undo):
+    undone,                 // it ended in what the run wrote: its old end put back
+    would_undo,             // dry run: it would be
+    changed_since,          // it ends in neither: left as it is
+    gone_since,             // the file is gone, or is another file now
+    put_back_failed,        // a write failed; the output is as before the attempt
 };
-inline constexpr std::size_t kOutcomeCount = static_cast<std::size_t>(Outcome::out_of_memory) + 1;
+inline constexpr std::size_t kOutcomeCount = static_cast<std::size_t>(Outcome::put_back_failed) + 1;
 
 }  // namespace kestrane

@@ -36,9 +36,11 @@ ToolProcess start_tool(const std::filesystem::path& folder, const std::vector<st
     if (pipe_capacity != 0 && ::fcntl(ends[1], F_SETPIPE_SZ, pipe_capacity) < 0) {
         throw std::runtime_error("cannot shrink the pipe");
     }
+    std::string state = state_folder_of(folder);
     pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
+        keep_state_in(state);
         int null_input = ::open("/dev/null", O_RDONLY);
         ::dup2(null_input, STDIN_FILENO);
         ::dup2(ends[1], STDOUT_FILENO);

@@ -49,6 +49,10 @@ std::string reported(std::string_view text);
 
 using Files = std::map<std::string, Bytes>;
 
+// Stands in a report for any time of day the tool tells (when a run it
+// undoes ran).
+inline constexpr const char* kAnyTime = "<time>";
+
 struct Run {
     std::vector<std::string> arguments;
     std::string report;   // what follows the banner (a quiet run, -q, has none)

@@ -19,7 +19,9 @@ import sys
 
 OUTCOMES = ["updated", "appended", "up_to_date", "would_update", "would_append", "no_matching_input",
             "multiple_matching_inputs", "cant_open_input", "cant_open_output", "input_has_no_tag",
-            "output_already_tagged", "output_has_no_tag", "update_failed", "append_failed", "out_of_memory"]
+            "output_already_tagged", "output_has_no_tag", "update_failed", "append_failed", "out_of_memory",
+            "recovered", "would_recover", "recovery_left_alone", "undone", "would_undo", "changed_since",
+            "gone_since", "put_back_failed"]
 QUIET_LEAVES_OUT = {"up_to_date", "output_already_tagged", "output_has_no_tag"}
 FIELDS = {"output": ["type", "output", "input", "outcome", "message"], "message": ["type", "message"],
           "unused_input": ["type", "input"],

@@ -179,6 +179,16 @@ std::string entry(const std::string& output_path, const std::string& outcome) {
     return "\n" + output_path + ":\n" + outcome;
 }
 
+std::string state_folder_of(const std::filesystem::path& folder) {
+    std::string state = folder.string() + ".state";
+    std::filesystem::create_directories(state);
+    return state;
+}
+
+void keep_state_in(const std::string& state) {
+    ::setenv("XDG_STATE_HOME", state.c_str(), 1);  // the wine tool's script shows it to Windows as Z:...
+}
+
 std::string tool_path() {
     const char* from_environment = std::getenv("KESTRANE_EXE");
     return from_environment != nullptr ? from_environment : KESTRANE_EXE;
@@ -208,9 +218,11 @@ ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::str
     FILE* out_file = std::tmpfile();
     FILE* err_file = std::tmpfile();
     if (out_file == nullptr || err_file == nullptr) throw std::runtime_error("tmpfile failed");
+    std::string state = options.state_folder.empty() ? state_folder_of(folder) : options.state_folder;
     pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
+        keep_state_in(state);
         int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
         give(options.input == kDefault ? null_input : options.input, STDIN_FILENO);
         give(options.output == kDefault ? ::fileno(out_file) : options.output, STDOUT_FILENO);

@@ -26,6 +26,7 @@ inline constexpr int kClosed = -2;
 
 struct RunOptions {
     bool measure_peak_memory = false;       // fills ToolRun::peak_memory_kib
+    std::string state_folder{};             // where the tool keeps its journals; "": beside the folder (below)
     std::uint64_t file_size_limit = 0;      // RLIMIT_FSIZE for the run, when not 0
     std::uint64_t address_space_limit = 0;  // RLIMIT_AS for the run, when not 0
     std::uint64_t open_files_limit = 0;     // RLIMIT_NOFILE for the run, when not 0
@@ -49,6 +50,14 @@ struct RunOptions {
 
 // The executable under test: $KESTRANE_EXE, else the one this build made.
 std::string tool_path();
+
+// The tool keeps its journals in a state folder: for a run in a scratch
+// folder, the folder beside it of the same name ending in ".state" (made
+// here, removed with the scratch folder), shared by the runs in that folder
+// alone. keep_state_in sets it for the process about to start the tool
+// ($XDG_STATE_HOME, which the Windows tool reads too).
+std::string state_folder_of(const std::filesystem::path& folder);
+void keep_state_in(const std::string& state);
 
 ToolRun run_tool(const std::filesystem::path& folder, const std::vector<std::string>& arguments,
                  const RunOptions& options = {});

@@ -38,6 +38,7 @@ ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::permissions(path, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(path, ignored);
+    std::filesystem::remove_all(path.string() + ".state", ignored);  // the tool's journals of runs in it
 }
 
 void write_file(const std::filesystem::path& path, const Bytes& bytes) {

@@ -217,8 +217,8 @@ TestFs::TestFs(const fs::path& backing, TestFsOptions options) {
     if (pattern.size() > 80) pattern = "/tmp/" + name;
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder for the mount");
     folder_ = pattern;
-    mount_point_ = folder_ / "mount";
-    fs::create_directory(mount_point_);
+    mount_point_ = options.mount_point.empty() ? folder_ / "mount" : options.mount_point;
+    fs::create_directories(mount_point_);
     std::vector<std::string> arguments{kProgram, fs::absolute(backing).string(), mount_point_.string(),
                                        "--control", (folder_ / "control").string(),
                                        "--delay-us", std::to_string(options.delay.count())};
@@ -300,7 +300,13 @@ void TestFs::unmount() {
         process_ = -1;
     }
     if (testfs_mounted_on(mount_point_)) unmount_path(mount_point_, true);
-    remove_folder_of(mount_point_);
+    if (mount_point_.parent_path() == folder_) {
+        remove_folder_of(mount_point_);
+    } else {
+        std::error_code ignored;
+        for (const char* name : {"control", "log"}) fs::remove(folder_ / name, ignored);
+        fs::remove(folder_, ignored);
+    }
     folder_.clear();
 }
 

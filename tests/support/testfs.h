@@ -43,6 +43,10 @@ bool testfs_mounted_on(const std::filesystem::path& folder);
 struct TestFsOptions {
     bool volatile_writes = false;       // changes durable only once synced
     std::chrono::microseconds delay{};  // every request waits this long first
+    // Where to mount (made when missing, left when unmounted), so that a
+    // mount after a cut shows the files at the same paths, as a disk after a
+    // reboot does; empty: a fresh folder.
+    std::filesystem::path mount_point{};
 };
 
 class TestFs {
