@@ -372,7 +372,8 @@ def with_baseline(case):
 
 
 def is_jobs_case(case):
-    return K_PROGRAMS[0] in case.programs
+    """A case of KESTRANE_JOBS side by side (and perhaps the baseline's)."""
+    return set(K_PROGRAMS) <= set(case.programs)
 
 
 def can_drop_caches():
@@ -984,7 +985,8 @@ def main():
     if args.baseline:
         say(f"\nThis build (tool) against {args.baseline} (base), medians of runs taken in turn:\n")
         baseline_table(results)
-    say(f"\nthe bench took {(time.monotonic() - started) / 60:.1f} min")
+    seconds = time.monotonic() - started
+    say(f"\nthe bench took {seconds // 60:.0f} min {seconds % 60:.0f} s")
     return 0 if ok else 1
 
 
