@@ -2,7 +2,7 @@
 """Times batch runs of kestrane against the system-call floor.
 
     bench/run.py [--smoke] [--floor-src PATH] [--netfs-src PATH] [--work DIR] [--reps R]
-                 [--cases LABEL,...] [--list]
+                 [--cases LABEL,...] [--baseline EXE] [--list]
 
 Builds the tool in Release (build/bench), the floor program with cc -O2 and,
 when it can, the network-share model netfs, then for each case makes pairs
@@ -21,15 +21,29 @@ counted. The programs:
   second  the tool run a second time over the pairs it has just synced
           (the first run not timed): every output must be reported up to
           date and keep its modification time.
+  pty     the tool as `tool` runs it, but with standard output on a
+          pseudo-terminal (80 x 24, default settings), as in a terminal
+          window: the bench reads what comes out and discards it; a run
+          lasts until the tool has exited and all it printed has been read.
+          The files are checked, the report is not (a terminal shows it as
+          a person sees it). Printed with its ratio to the tool's time.
+  base, base-one, base-second, base-K4 .. base-K32, base-pty
+          with --baseline EXE: EXE (another build of the tool, say of an
+          older commit) run as tool, one, second, K4 .. K32 and pty are, with
+          the same arguments and environment, in turn with the others and
+          checked as they are. Each case then prints base and tool side by
+          side: time (us/pair) and peak memory, each as tool/base, with the
+          spread of the ratios of the runs taken in the same round; a table
+          at the end lists every row's tool/base.
   floor   `floor DIR ape mp3`, or `floor -r lossless lossy` over two trees.
   cp      (big tags, in place of the floor) cp copying the inputs over
           earlier copies of them in one run: the disk's own rate.
 
 The cases:
 
-  warm cache: N pairs of small outputs, N = 1,000, 10,000 (with one), 100,000,
-    1,000 pairs of sparse 4 GiB outputs, and a library of 10,000 albums of 10
-    pairs (100,000 pairs) in two trees (with second).
+  warm cache: N pairs of small outputs, N = 1,000, 10,000 (with one and pty),
+    100,000, 1,000 pairs of sparse 4 GiB outputs, and a library of 10,000
+    albums of 10 pairs (100,000 pairs) in two trees (with second and pty).
   cold cache: 10,000 (with one) and 100,000 pairs, the 100,000-pair library,
     and 10,000 pairs with K4 to K32, with the page cache dropped (as root:
     sync; echo 3 > /proc/sys/vm/drop_caches) before every timed run of every
@@ -63,7 +77,8 @@ for at ../shared/bench/ beside the repository unless --floor-src and
 
 --smoke: a few hundred pairs, one run each, no targets: proves in seconds
 that the bench still builds, runs and checks (netfs cases too, when netfs
-can be mounted).
+can be mounted). --cases runs some cases only (--list names them, with
+their programs), --reps sets the runs of each program.
 """
 import argparse
 import dataclasses
@@ -83,6 +98,7 @@ sys.path.insert(0, BENCH)
 sys.dont_write_bytecode = True  # no __pycache__ in the repository
 import check_pairs  # noqa: E402
 import make_pairs  # noqa: E402
+import terminal  # noqa: E402
 
 BUILD = os.path.join(REPO, "build", "bench")
 PEAK_MEMORY = os.path.join(BUILD, "peak_memory")
@@ -107,11 +123,11 @@ class Case:
 
 
 FULL_CASES = [
-    Case("1k", 1_000, 15), Case("10k", 10_000, 7, ("tool", "one", "floor")),
+    Case("1k", 1_000, 15), Case("10k", 10_000, 7, ("tool", "pty", "one", "floor")),
     Case("100k", 100_000, 3), Case("1k sparse 4 GiB", 1_000, 15, sparse_gib=4),
     Case("cold 10k", 10_000, 7, ("tool", "one", "floor"), cold=True),
     Case("cold 100k", 100_000, 3, cold=True),
-    Case("tree 100k", 100_000, 5, ("tool", "second", "floor"), albums=10_000),
+    Case("tree 100k", 100_000, 5, ("tool", "pty", "second", "floor"), albums=10_000),
     Case("cold tree 100k", 100_000, 3, ("tool", "second", "floor"), albums=10_000, cold=True),
     Case("200 4 MiB tags", 200, 7, ("tool", "one", "cp"), tag_bytes=4 * MIB),
     Case("10 100 MiB tags", 10, 3, ("tool", "one", "cp"), tag_bytes=100 * MIB),
@@ -127,9 +143,9 @@ FULL_CASES = [
     Case("K netfs 2 ms cold", 2_000, 3, K_PROGRAMS, cold=True, delay_us=2000),
 ]
 SMOKE_CASES = [
-    Case("smoke", 200, 1, ("tool", "one", "floor")), Case("smoke sparse 4 GiB", 20, 1, sparse_gib=4),
+    Case("smoke", 200, 1, ("tool", "pty", "one", "floor")), Case("smoke sparse 4 GiB", 20, 1, sparse_gib=4),
     Case("smoke cold", 200, 1, ("tool", "one", "K4", "floor"), cold=True),
-    Case("smoke tree", 200, 1, ("tool", "second", "floor"), albums=20),
+    Case("smoke tree", 200, 1, ("tool", "pty", "second", "floor"), albums=20),
     Case("smoke 4 MiB tags", 5, 1, ("tool", "one", "cp"), tag_bytes=4 * MIB),
     Case("smoke netfs warm", 40, 1, ("tool", "second", "floor"), delay_us=500),
     Case("smoke netfs cold tree", 40, 1, albums=4, cold=True, delay_us=500),
@@ -155,6 +171,9 @@ DROP_CACHES = "/proc/sys/vm/drop_caches"
 ENVIRONMENT = {"tool": {}, "second": {}, "one": {"KESTRANE_JOBS": "1"},
                **{k: {"KESTRANE_JOBS": k[1:]} for k in K_PROGRAMS}}
 TRACED_ENVIRONMENT = {"tool": {"KESTRANE_JOBS": "16"}, "second": {"KESTRANE_JOBS": "16"}}
+# The programs that run the tool (or, prefixed base, the baseline): all
+# those with an environment, and pty.
+TOOL_PROGRAMS = (*ENVIRONMENT, "pty")
 WRITE_CALLS = {"write", "pwrite64", "writev", "pwritev", "pwritev2", "ftruncate", "truncate",
                "fallocate"}
 NETFS_ATTRIBUTE_TIMEOUT = 1.0  # netfs's default: a warm run waits it out after a restore
@@ -325,7 +344,36 @@ def command(program, path, case, folder):
         inputs = sorted(os.path.join(folder, name) for name in os.listdir(folder) if name.endswith(".ape"))
         return [path, *inputs, folder + ".cp"], {}
     specs = ["-r", "lossless/*.ape", "lossy/*.mp3"] if case.albums else ["*.ape", "*.mp3"]
-    return [path, *specs], ENVIRONMENT[program]
+    return [path, *specs], ENVIRONMENT[runs_as(program)]
+
+
+def base_of(program):
+    """The baseline's program that runs as the tool's program does."""
+    return "base" if program == "tool" else "base-" + program
+
+
+def runs_as(program):
+    """The tool's program whose environment and checks a program has: one
+    for base-one, tool for pty and base-pty, the program itself otherwise."""
+    program = "tool" if program == "base" else program.removeprefix("base-")
+    return "tool" if program == "pty" else program
+
+
+def on_terminal(program):
+    return program in ("pty", "base-pty")
+
+
+def with_baseline(case):
+    """The case with the baseline's program after each of the tool's."""
+    programs = []
+    for program in case.programs:
+        programs += [program, base_of(program)] if program in TOOL_PROGRAMS else [program]
+    return dataclasses.replace(case, programs=tuple(programs))
+
+
+def is_jobs_case(case):
+    """A case of KESTRANE_JOBS side by side (and perhaps the baseline's)."""
+    return set(K_PROGRAMS) <= set(case.programs)
 
 
 def can_drop_caches():
@@ -369,14 +417,15 @@ def run_once(case, pairs, program, argv, env, netfs=None, prefix=()):
     dropped first when the case is cold; seconds of wall time, and netfs's
     requests in the run. The result and the report are checked, then the
     outputs are put back as they were made (cp, which changes no output,
-    is not checked). The second run follows an untimed run that syncs."""
+    is not checked; on a terminal only the files are). The second run (and
+    base-second) follows an untimed run of the same executable that syncs."""
     report = os.path.join(pairs.notes, "report")
     full_env = {**os.environ, **env}
     times_before = None
     if netfs and not case.cold:
         # What the kernel holds of the files put back behind its back expires.
         time.sleep(NETFS_ATTRIBUTE_TIMEOUT + 0.2)
-    if program == "second":
+    if runs_as(program) == "second":
         first = subprocess.run(argv, cwd=pairs.run, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                stderr=subprocess.PIPE, env={**os.environ, **ENVIRONMENT["tool"]})
         if first.returncode != 0:
@@ -386,29 +435,36 @@ def run_once(case, pairs, program, argv, env, netfs=None, prefix=()):
     os.sync()  # no write-back of earlier changes during the timed run
     if netfs and case.cold:
         netfs.remount()
-    elif netfs and program == "second":
+    elif netfs and runs_as(program) == "second":
         time.sleep(NETFS_ATTRIBUTE_TIMEOUT + 0.2)  # as the other programs start
     elif case.cold:
         drop_caches()
     if netfs:
         netfs.requests()  # counted from here
     try:
-        with open(report, "wb") as out:
-            start = time.perf_counter()
-            done = subprocess.run([*prefix, *argv], cwd=pairs.run, stdout=out, stderr=subprocess.PIPE,
-                                  stdin=subprocess.DEVNULL, env=full_env)
-            seconds = time.perf_counter() - start
+        if on_terminal(program):
+            seconds, status, errors, printed = terminal.run([*prefix, *argv], pairs.run, full_env)
+            with open(report, "wb") as out:
+                out.write(printed)  # its end, for the complaints of a failed run
+        else:
+            with open(report, "wb") as out:
+                start = time.perf_counter()
+                done = subprocess.run([*prefix, *argv], cwd=pairs.run, stdout=out, stderr=subprocess.PIPE,
+                                      stdin=subprocess.DEVNULL, env=full_env)
+                seconds = time.perf_counter() - start
+            status, errors = done.returncode, done.stderr
         requests = None
         if netfs:
             time.sleep(0.1)  # the kernel sends the last releases after the program ends
             requests = netfs.requests()
-        if done.returncode != 0:
-            raise Failure(f"{program} exited with status {done.returncode}: "
-                          + done.stderr.decode(errors="replace").strip()
+        if status != 0:
+            raise Failure(f"{program} exited with status {status}: "
+                          + errors.decode(errors="replace").strip()
                           + "; its complaints: " + report_faults(report))
         if program == "cp":
             return seconds, requests
-        _, faults = check_pairs.check(pairs.data, report, synced=program == "second",
+        _, faults = check_pairs.check(pairs.data, None if on_terminal(program) else report,
+                                      synced=runs_as(program) == "second",
                                       input_folder_of_output=program == "floor" and case.albums > 0)
         if times_before is not None and check_pairs.modification_times(pairs.data) != times_before:
             faults.append(("second run", "modification times changed"))
@@ -417,7 +473,8 @@ def run_once(case, pairs, program, argv, env, netfs=None, prefix=()):
                           + "; ".join(f"{what}: {why}" for what, why in faults[:3]))
         return seconds, requests
     finally:
-        os.remove(report)
+        if os.path.exists(report):
+            os.remove(report)
         if program != "cp":
             make_pairs.restore_outputs(pairs.data)
 
@@ -497,7 +554,7 @@ def measure(case, programs, work, have_strace, netfs):
         raise Failure(f"{case.label}: needs {needed >> 20} MiB free in {work}")
     if netfs:
         netfs.use(case.delay_us)
-    load_before = load()
+    load_before, started = load(), time.monotonic()
     pairs = Pairs(case, work, netfs)
     runs = {name: command(name, programs[name], case, pairs.run) for name in programs}
     try:
@@ -521,12 +578,15 @@ def measure(case, programs, work, have_strace, netfs):
             result[name] = statistics.median(times[name]) * 1e6 / case.count
             result[name + " spread"] = (min(times[name]) * 1e6 / case.count,
                                         max(times[name]) * 1e6 / case.count)
+            result[name + " runs"] = times[name]  # in rounds: the programs' i-th runs came in a row
             if requests[name]:
                 result[name + " requests"] = per_pair_requests(requests[name], case.count)
-            if have_strace and not case.cold and not case.tag_bytes and not netfs:
+            traced = name not in ("pty", "base") and not name.startswith("base-")
+            if traced and have_strace and not case.cold and not case.tag_bytes and not netfs:
                 argv, env = runs[name]
                 env = {**env, **TRACED_ENVIRONMENT.get(name, {})}
                 result[name + " trace"] = count_calls(case, pairs, name, argv, env)
+        result["seconds"] = time.monotonic() - started
         return result
     finally:
         pairs.remove()
@@ -541,10 +601,12 @@ def show(result):
     where = f", on netfs at {case.delay_us / 1000:g} ms a round trip" if case.delay_us else ""
     say(f"== {case.label}: {case.count} pairs" + (f" in {case.albums} albums" if case.albums else "")
         + where + (", cold cache" if case.cold else "")
-        + f" (load average {result['load'][0]} before, {result['load'][1]} after)")
+        + f" (load average {result['load'][0]} before, {result['load'][1]} after; "
+        f"{result['seconds']:.0f} s)")
+    width = max(6, *(len(name) for name in result["programs"]))
     for name in result["programs"]:
         low, high = result[name + " spread"]
-        line = f"   {name:6} {result[name]:8.1f} us/pair (median; {low:.1f} to {high:.1f})"
+        line = f"   {name:{width}} {result[name]:8.1f} us/pair (median; {low:.1f} to {high:.1f})"
         if name + " peak" in result:
             line += f", peak {result[name + ' peak'] / MIB:.1f} MiB"
         if case.tag_bytes:
@@ -566,6 +628,35 @@ def show(result):
                      + ", ".join(f"{op} {sum(pair):.2f}" for op, pair in sorted(
                          ops.items(), key=lambda item: -sum(item[1]))))
         say(line)
+    for name, against in compared(result):
+        ratios = run_ratios(result, name, against)
+        line = (f"   {name + '/' + against:{width + 9}} time {result[name] / result[against]:.3f}x "
+                f"(median of the runs' ratios {statistics.median(ratios):.3f}x, "
+                f"{min(ratios):.3f}x to {max(ratios):.3f}x)")
+        if peak_ratio(result, name, against) is not None:
+            line += (f", peak {result[name + ' peak'] / MIB:.1f} / {result[against + ' peak'] / MIB:.1f} MiB"
+                     f" = {peak_ratio(result, name, against):.3f}x")
+        say(line)
+
+
+def compared(result):
+    """The programs compared side by side in a case: pty with the tool, and
+    each of the tool's with the baseline's that runs as it does."""
+    names = result["programs"]
+    return ([("pty", "tool")] if "pty" in names else []) + [
+        (name, base_of(name)) for name in names if name in TOOL_PROGRAMS and base_of(name) in names]
+
+
+def run_ratios(result, name, against):
+    """The ratio of the times of each round's runs of the two programs,
+    which came one after the other: the noise of a ratio."""
+    return [a / b for a, b in zip(result[name + " runs"], result[against + " runs"])]
+
+
+def peak_ratio(result, name, against):
+    if name + " peak" in result and against + " peak" in result:
+        return result[name + " peak"] / result[against + " peak"]
+    return None
 
 
 def cell(value, form):
@@ -608,7 +699,7 @@ def table(results):
     groups = {"flat": [], "tree": [], "netfs": [], "K": [], "big": []}
     for r in results:
         case = r["case"]
-        kind = ("big" if case.tag_bytes else "K" if case.programs == K_PROGRAMS
+        kind = ("big" if case.tag_bytes else "K" if is_jobs_case(case)
                 else "netfs" if case.delay_us else "tree" if case.albums else "flat")
         groups[kind].append(r)
     mib = (lambda r, name: cell(r.get(name + " peak", 0) / MIB or None, "{:.1f}"))
@@ -654,6 +745,43 @@ def table(results):
         say(f"| {r['case'].label} | {ms_per_mib(r, 'tool'):.2f} | {cell(one, '{:.2f}')} | "
             f"{ms_per_mib(r, 'cp'):.2f} | {r['tool'] / r['cp']:.2f}x | {r['tool peak'] / MIB:.1f} | "
             f"{mib(r, 'one')} |")
+    on_terminal_table([r for r in results if "pty" in r])
+
+
+def ratio_cells(result, name, against):
+    """The time ratio (of the medians), the runs' ratios (median, least to
+    most) and the peak memory ratio, as table cells."""
+    ratios = run_ratios(result, name, against)
+    return (f"{result[name] / result[against]:.3f}x | {statistics.median(ratios):.3f}x "
+            f"({min(ratios):.3f} to {max(ratios):.3f}) | {cell(peak_ratio(result, name, against), '{:.3f}x')}")
+
+
+def on_terminal_table(results):
+    if not results:
+        return
+    heading(["case", "tool us/pair", "standard output on a terminal us/pair", "pty/tool",
+             "runs' pty/tool: median (least to most)", "peak pty/tool"])
+    for r in results:
+        say(f"| {r['case'].label} | {r['tool']:.1f} | {r['pty']:.1f} | {ratio_cells(r, 'pty', 'tool')} |")
+
+
+def baseline_table(results):
+    """Every program of every case that ran beside the baseline's, with its
+    time and peak memory over the baseline's; the largest, and the spread
+    of the runs' ratios over all rows, a measure of the noise."""
+    rows = [(r, name, against) for r in results for name, against in compared(r) if against != "tool"]
+    if not rows:
+        return
+    heading(["case", "program", "base us/pair", "tool us/pair", "tool/base",
+             "runs' tool/base: median (least to most)", "peak tool/base"], first=True)
+    for r, name, against in rows:
+        say(f"| {r['case'].label} | {name} | {r[against]:.1f} | {r[name]:.1f} | "
+            f"{ratio_cells(r, name, against)} |")
+    r, name, against = max(rows, key=lambda row: row[0][row[1]] / row[0][row[2]])
+    ratios = [value for r_, n, a in rows for value in run_ratios(r_, n, a)]
+    say(f"\nslowest against the baseline: {r[name] / r[against]:.3f}x ({r['case'].label}, {name}); "
+        f"the runs' ratios of all rows ranged from {min(ratios):.3f}x to {max(ratios):.3f}x "
+        f"(median {statistics.median(ratios):.3f}x)")
 
 
 def verdict(name, passed, detail):
@@ -744,7 +872,7 @@ def judge(results, skipped):
     else:
         verdict("second run over the synced tree", None, "not measured")
     ok &= judge_peak("peak memory over a tree of 100,000 pairs", [tree, by.get("cold tree 100k")])
-    netfs_labels = [c.label for c in FULL_CASES if c.delay_us and c.programs != K_PROGRAMS]
+    netfs_labels = [c.label for c in FULL_CASES if c.delay_us and not is_jobs_case(c)]
     for label in netfs_labels:
         name = f"{label}, 2,000 pairs"
         if label in skipped:
@@ -771,10 +899,19 @@ def main():
                         "new folder under $TMPDIR, which must be on a disk for the cold cases)")
     parser.add_argument("--reps", type=int, help="runs of each program per case")
     parser.add_argument("--cases", metavar="LABEL,...", help="only these cases (see --list)")
+    parser.add_argument("--baseline", metavar="EXE", help="another build of kestrane to run beside "
+                        "this one wherever the tool runs, as base (see above)")
     parser.add_argument("--list", action="store_true", help="list the cases and exit")
     args = parser.parse_args()
+    started = time.monotonic()
 
     cases = SMOKE_CASES if args.smoke else FULL_CASES
+    if args.baseline:
+        args.baseline = shutil.which(args.baseline) or args.baseline
+        if not (os.path.isfile(args.baseline) and os.access(args.baseline, os.X_OK)):
+            parser.error(f"--baseline: {args.baseline} is not an executable file")
+        args.baseline = os.path.abspath(args.baseline)  # the programs run in the pairs' folder
+        cases = [with_baseline(case) for case in cases]
     if args.list:
         for case in cases:
             say(f"{case.label}: {case.count} pairs, {case.reps} runs of {', '.join(case.programs)}")
@@ -793,7 +930,9 @@ def main():
         skipped.update({case.label: "the page cache can't be dropped here" for case in cases if case.cold})
     tool = build_tool()
     build_peak_memory()
-    programs = {name: tool for name in ENVIRONMENT}
+    programs = {name: tool for name in TOOL_PROGRAMS}
+    if args.baseline:
+        programs.update({base_of(name): args.baseline for name in TOOL_PROGRAMS})
     floor = build_floor(args.floor_src)
     if floor:
         programs["floor"] = floor
@@ -840,8 +979,15 @@ def main():
     say()
     if args.smoke:
         say("smoke run: every result checked, no targets judged")
-        return 0
-    return 0 if judge(results, skipped) else 1
+        ok = True
+    else:
+        ok = judge(results, skipped)
+    if args.baseline:
+        say(f"\nThis build (tool) against {args.baseline} (base), medians of runs taken in turn:\n")
+        baseline_table(results)
+    seconds = time.monotonic() - started
+    say(f"\nthe bench took {seconds // 60:.0f} min {seconds % 60:.0f} s")
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":
