@@ -63,9 +63,11 @@ void copy_tags(const CommandLine& command_line, Journal* journal, RunTally& tall
     if (jobs.ignored_setting) report::say(messages::kJobsIgnored, *jobs.ignored_setting);
     Workers workers(jobs);
     Plan plan = command_line.folder_trees ? plan_tree_run(specifications, workers) : plan_folder_run(specifications);
+    FoldersHeld folders(plan.folders);
     PairContext context;
     context.options = command_line.options;
     context.journal = journal;
+    context.folders = &folders;
     tally.unused_inputs = plan.unused_inputs.size();
     progress::follow(tally, plan);
     carry_out(plan, context, workers, tally);

@@ -51,7 +51,7 @@ void carry_out(Plan& plan, PairContext& context, Workers& workers, RunTally& tal
             if (in_flight) {
                 outcome = in_flight->outcome_of(number);
             } else if (!platform::interrupted()) {
-                outcome = copy_pair(entry.input_path, entry.path, context);
+                outcome = copy_pair({entry.input_path, entry.path, entry.input_folder, entry.output_folder}, context);
             }
             if (!outcome) break;
             tell_output(entry, *outcome, tally);

@@ -118,9 +118,11 @@ void PairsInFlight::use_files(const Pair& pair, int change) {
 // Carries the pair out without the lock, from copies of its paths.
 void PairsInFlight::carry_out(Lock& lock, std::size_t number) {
     pair(number).state = State::under_way;
-    std::string input_path = plan_.entries[number].input_path, output_path = plan_.entries[number].path;
+    const PlanEntry& entry = plan_.entries[number];
+    std::string input_path = entry.input_path, output_path = entry.path;
+    PairPaths paths{input_path, output_path, entry.input_folder, entry.output_folder};
     lock.unlock();
-    Outcome outcome = copy_pair(input_path, output_path, context_);
+    Outcome outcome = copy_pair(paths, context_);
     lock.lock();
     finish(number, outcome);
 }

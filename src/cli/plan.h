@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/files.h"
 #include "tags/outcome.h"
 
 namespace kestrane {
@@ -18,11 +19,23 @@ enum class EntryKind {
     unreadable_folder,  // a folder, on either side, that could not be read
 };
 
+// A folder files of the plan were listed in: its path as typed (with its
+// last separator; "" for the current folder), and which folder it was then
+// (all zero when the platform can't tell). A pair's files are opened in
+// the very folders their listing read.
+struct PlanFolder {
+    std::string path;
+    platform::FileIdentity identity;
+};
+inline constexpr std::uint32_t kNoFolder = ~std::uint32_t{0};
+
 struct PlanEntry {
     EntryKind kind = EntryKind::copy;
     Outcome outcome = Outcome::no_matching_input;  // for an unpaired output
     std::string path;        // the output's path as reported; for a folder, the folder's
     std::string input_path;  // the input's path, for a copy
+    std::uint32_t output_folder = kNoFolder;  // in Plan::folders
+    std::uint32_t input_folder = kNoFolder;
 };
 
 // The line that ends the report when a specification matched no file at
@@ -37,6 +50,7 @@ struct Plan {
     // In report order. When a specification matched nothing, only the
     // folders that could not be read, which the report tells first.
     std::vector<PlanEntry> entries;
+    std::vector<PlanFolder> folders;  // where the entries' files were listed
     std::optional<NothingMatched> nothing_matched;
     // The paths of the inputs no output takes, in the order listed.
     std::vector<std::string> unused_inputs;
@@ -59,8 +73,9 @@ void end_with_nothing_matched(Plan& plan, Side side, const Specifications& speci
 // output's name selects go to unused_inputs; inputs that share a base name
 // some output has count as taken, though that output gets none of them
 // ("multiple matching input files!" already tells of them).
-void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
-                  const std::vector<std::string>& input_names, std::string_view input_folder,
+// The two folders are the listing's, given by their places in folders.
+void plan_outputs(std::vector<std::string>& output_names, const std::vector<PlanFolder>& folders,
+                  std::uint32_t output_folder, const std::vector<std::string>& input_names, std::uint32_t input_folder,
                   bool lone_input_serves_all, std::vector<PlanEntry>& entries,
                   std::vector<std::string>& unused_inputs);
 

@@ -19,10 +19,12 @@ void end_with_nothing_matched(Plan& plan, Side side, const Specifications& speci
     plan.unused_inputs.clear();
 }
 
-void plan_outputs(std::vector<std::string>& output_names, std::string_view output_folder,
-                  const std::vector<std::string>& input_names, std::string_view input_folder,
-                  bool lone_input_serves_all, std::vector<PlanEntry>& entries,
+void plan_outputs(std::vector<std::string>& output_names, const std::vector<PlanFolder>& folders,
+                  std::uint32_t output_folder_index, const std::vector<std::string>& input_names,
+                  std::uint32_t input_folder_index, bool lone_input_serves_all, std::vector<PlanEntry>& entries,
                   std::vector<std::string>& unused_inputs) {
+    std::string_view output_folder = folders[output_folder_index].path;
+    std::string_view input_folder = folders[input_folder_index].path;
     InputIndex index = index_inputs(input_names, lone_input_serves_all);
     std::vector<bool> taken(input_names.size());  // by the first input of each base name
     entries.reserve(entries.size() + output_names.size());
@@ -32,8 +34,10 @@ void plan_outputs(std::vector<std::string>& output_names, std::string_view outpu
         std::string().swap(name);  // done with the listed name
         InputMatch match = find_input(index, entry.path);
         if (match.matches != Matches::none) taken[match.input] = true;
+        entry.output_folder = output_folder_index;
         if (match.matches == Matches::one) {
             entry.input_path.assign(input_folder).append(input_names[match.input]);
+            entry.input_folder = input_folder_index;
         } else {
             entry.kind = EntryKind::unpaired;
             entry.outcome = match.matches == Matches::none ? Outcome::no_matching_input : Outcome::multiple_matching_inputs;
@@ -63,7 +67,13 @@ Plan plan_folder_run(const Specifications& specifications) {
         end_with_nothing_matched(plan, inputs.first.empty() ? Side::inputs : Side::outputs, specifications);
         return plan;
     }
-    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, true, plan.entries, plan.unused_inputs);
+    plan.folders.push_back({std::string(input_folder), inputs.identity});
+    std::uint32_t output_index = 0;
+    if (input_folder != output_folder) {
+        plan.folders.push_back({std::string(output_folder), outputs.identity});
+        output_index = 1;
+    }
+    plan_outputs(outputs.first, plan.folders, output_index, inputs.first, 0, true, plan.entries, plan.unused_inputs);
     return plan;
 }
 

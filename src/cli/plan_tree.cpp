@@ -72,8 +72,12 @@ FolderPlan plan_folder(const Trees& trees, const std::string& relative,
         folder.inputs_only_subfolders = without_counterpart(inputs.folders, folder.subfolders);
     }
     folder.found.inputs = folder.found.outputs && !inputs.first.empty();
-    plan_outputs(outputs.first, output_folder, inputs.first, input_folder, side.lone_input, folder.entries,
-                 folder.unused_inputs);
+    folder.folders.push_back({output_folder, outputs.identity});
+    if (!side.same_root || side.lone_input) {
+        folder.folders.push_back({input_folder, side.lone_input ? side.lone_input_folder : inputs.identity});
+    }
+    plan_outputs(outputs.first, folder.folders, 0, inputs.first, side.same_root && !side.lone_input ? 0 : 1,
+                 side.lone_input, folder.entries, folder.unused_inputs);
     return folder;
 }
 
@@ -94,7 +98,13 @@ void Walk::take(FolderPlan& folder, const PendingFolder& pending_folder) {
     ++folders_listed;
     found.inputs = found.inputs || folder.found.inputs;
     found.outputs = found.outputs || folder.found.outputs;
-    for (PlanEntry& entry : folder.entries) plan.entries.push_back(std::move(entry));
+    auto offset = static_cast<std::uint32_t>(plan.folders.size());
+    for (PlanFolder& listed : folder.folders) plan.folders.push_back(std::move(listed));
+    for (PlanEntry& entry : folder.entries) {
+        if (entry.output_folder != kNoFolder) entry.output_folder += offset;
+        if (entry.input_folder != kNoFolder) entry.input_folder += offset;
+        plan.entries.push_back(std::move(entry));
+    }
     for (std::string& path : folder.unused_inputs) plan.unused_inputs.push_back(std::move(path));
     const std::string& relative = pending_folder.relative;
     for (auto name = folder.inputs_only_subfolders.rbegin(); name != folder.inputs_only_subfolders.rend(); ++name) {
@@ -117,7 +127,9 @@ Plan plan_tree_run(const Specifications& specifications, Workers& workers) {
     side.lone_input = !has_wildcards(specifications.input);
     Walk walk;
     if (side.lone_input) {
-        side.lone_input_names = platform::list_folder(side.root.folder, side.root.pattern).first;
+        platform::FolderListing lone = platform::list_folder(side.root.folder, side.root.pattern);
+        side.lone_input_names = std::move(lone.first);
+        side.lone_input_folder = lone.identity;
         if (side.lone_input_names.empty()) {
             end_with_nothing_matched(walk.plan, Side::inputs, specifications);
             return std::move(walk.plan);

@@ -28,6 +28,7 @@ struct InputSide {
     bool same_root = false;   // both trees are one: one listing gives both
     bool lone_input = false;  // no wildcards: one file serves every output
     std::vector<std::string> lone_input_names;  // what that name listed
+    platform::FileIdentity lone_input_folder;   // in which folder
 };
 
 struct Trees {
@@ -44,6 +45,7 @@ struct Found {
 // What one folder of the walk gives the plan.
 struct FolderPlan {
     std::vector<PlanEntry> entries;  // its outputs, or the folder that could not be read
+    std::vector<PlanFolder> folders;  // the two folders listed (one when they are one): the entries' own
     std::vector<std::string> unused_inputs;  // the paths of its inputs no output takes
     std::vector<std::string> subfolders;
     // The input tree's subfolders here that have no folder of the output

@@ -9,7 +9,8 @@
 namespace kestrane {
 
 WorkerPool::WorkerPool(std::size_t most) {
-    most = std::min(most, platform::free_file_descriptors(kFilesATask * most) / kFilesATask);
+    std::size_t spare = platform::free_file_descriptors(kDescriptorsATask * most + kDescriptorsOfTheRun);
+    most = std::min(most, spare > kDescriptorsOfTheRun ? (spare - kDescriptorsOfTheRun) / kDescriptorsATask : 0);
     if (most < 2) return;
     // The tags in flight stay within their room only if a freed tag goes
     // back to the system at once; and every thread's arena would reserve

@@ -17,15 +17,18 @@
 
 namespace kestrane {
 
-// Most files a task holds open at once: a pair's two.
-inline constexpr std::size_t kFilesATask = 2;
+// Most descriptors a task holds at once: a pair's two files and the two
+// folders they are opened in; and those the run keeps for itself besides
+// (its own pair, the idle folders it holds: folders_held.h).
+inline constexpr std::size_t kDescriptorsATask = 4;
+inline constexpr std::size_t kDescriptorsOfTheRun = 12;
 
 class WorkerPool {
 public:
     using Lock = std::unique_lock<std::mutex>;
 
     // Starts up to `most` threads, fewer when the process has fewer file
-    // descriptors to spare than kFilesATask for each, or the system fewer
+    // descriptors to spare than kDescriptorsATask for each (beyond the run's own), or the system fewer
     // threads to give; none when fewer than two can be had (one at a time
     // is the run's own way).
     explicit WorkerPool(std::size_t most);

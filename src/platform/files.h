@@ -10,6 +10,8 @@
 
 namespace kestrane::platform {
 
+struct HeldFolder;
+
 // Which file a file is, whatever name it was reached by: the device and
 // inode number on POSIX systems, the volume serial number and file index on
 // Windows.
@@ -31,12 +33,14 @@ struct OpenFile {
 
 // Opens an existing regular file for reading, held exclusively until it is
 // closed. False when it is missing, not a regular file, or already held.
-bool open_input_file(const std::string& path, OpenFile& file);
+// Given the held folder of the path's folder part, the file is opened in
+// that folder by its name (held_folders.h).
+bool open_input_file(const std::string& path, OpenFile& file, const HeldFolder* folder = nullptr);
 
 // Opens an existing regular file for reading and writing, held exclusively
 // until it is closed. False as for an input, and also when the file is
 // write protected.
-bool open_output_file(const std::string& path, OpenFile& file);
+bool open_output_file(const std::string& path, OpenFile& file, const HeldFolder* folder = nullptr);
 
 // Reads exactly buffer.size() bytes starting at offset; false on any
 // failure or shortfall.

@@ -16,6 +16,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "names/name_rules.h"
+#include "platform/held_folders.h"
+
 namespace kestrane::platform {
 namespace {
 
@@ -51,8 +54,11 @@ void unlock_and_close(int fd) {
 // that what was opened is a regular file. The lock is what makes the same
 // file under two names (a hard link, a symlink, "./a" and "a") fail to open
 // a second time, as opening without sharing does on Windows.
-bool open_locked(const std::string& path, int flags, bool refuse_write_protected, OpenFile& file) {
-    int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+bool open_locked(const std::string& path, const HeldFolder* folder, int flags, bool refuse_write_protected,
+                 OpenFile& file) {
+    flags |= O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = folder == nullptr ? ::open(path.c_str(), flags)
+                               : ::openat(static_cast<int>(folder->handle), path.substr(directory_part(path).size()).c_str(), flags);
     if (fd < 0) return false;
     struct stat status {};
     bool usable = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &status) == 0 &&
@@ -99,12 +105,12 @@ bool is_local_device(dev_t device, const std::string& a_path_on_it) {
 
 }  // namespace
 
-bool open_input_file(const std::string& path, OpenFile& file) {
-    return open_locked(path, O_RDONLY, false, file);
+bool open_input_file(const std::string& path, OpenFile& file, const HeldFolder* folder) {
+    return open_locked(path, folder, O_RDONLY, false, file);
 }
 
-bool open_output_file(const std::string& path, OpenFile& file) {
-    return open_locked(path, O_RDWR, true, file);
+bool open_output_file(const std::string& path, OpenFile& file, const HeldFolder* folder) {
+    return open_locked(path, folder, O_RDWR, true, file);
 }
 
 bool read_at(const OpenFile& file, std::uint64_t offset, std::span<std::uint8_t> buffer) {

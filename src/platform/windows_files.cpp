@@ -94,11 +94,12 @@ bool open_exclusive(const std::string& path, DWORD access, bool refuse_read_only
 
 }  // namespace
 
-bool open_input_file(const std::string& path, OpenFile& file) {
+// A held folder can't be renamed or removed: the path leads into it.
+bool open_input_file(const std::string& path, OpenFile& file, const HeldFolder*) {
     return open_exclusive(path, GENERIC_READ, false, file);
 }
 
-bool open_output_file(const std::string& path, OpenFile& file) {
+bool open_output_file(const std::string& path, OpenFile& file, const HeldFolder*) {
     return open_exclusive(path, GENERIC_READ | GENERIC_WRITE, true, file);
 }
 

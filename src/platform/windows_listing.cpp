@@ -60,11 +60,28 @@ FolderState search_files(std::string_view folder, std::string_view pattern, std:
     });
 }
 
+
+// Which folder it is, asked of a handle that takes it from no one.
+FileIdentity identity_of_folder(std::string_view folder) {
+    std::wstring system = system_path(folder.empty() ? L"." : to_wide(folder));
+    HANDLE handle = ::CreateFileW(system.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    FileIdentity identity;
+    if (handle == INVALID_HANDLE_VALUE) return identity;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (::GetFileInformationByHandle(handle, &information) != 0) {
+        identity = {information.dwVolumeSerialNumber, std::uint64_t{information.nFileIndexHigh} << 32 | information.nFileIndexLow};
+    }
+    ::CloseHandle(handle);
+    return identity;
+}
+
 }  // namespace
 
 FolderListing list_folder(std::string_view folder, std::string_view first_pattern, std::string_view second_pattern,
                           bool with_folders) {
     FolderListing listing;
+    listing.identity = identity_of_folder(folder);
     listing.state = search_files(folder, first_pattern, listing.first);
     if (!second_pattern.empty()) listing.state = worse(listing.state, search_files(folder, second_pattern, listing.second));
     if (with_folders && listing.state == FolderState::listed) {

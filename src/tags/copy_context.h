@@ -56,6 +56,9 @@ struct CopyContext {
     TagRoom* room = nullptr;                     // none: the copy is alone
     bool alone = false;                          // take the room alone (see TagRoom)
     Journal* journal = nullptr;                  // where each change is noted before it is made; none: nowhere
+    // The held folders the files are opened in (platform/held_folders.h); none: by their paths.
+    const platform::HeldFolder* input_folder = nullptr;
+    const platform::HeldFolder* output_folder = nullptr;
 };
 
 }  // namespace kestrane

@@ -108,11 +108,11 @@ struct RoomTaken {
 Outcome copy_tag(const std::string& input_path, const std::string& output_path, TransferOptions options,
                      const CopyContext& context) {
     platform::OpenFile input;
-    if (!platform::open_input_file(input_path, input)) return Outcome::cant_open_input;
+    if (!platform::open_input_file(input_path, input, context.input_folder)) return Outcome::cant_open_input;
     ClosesOnReturn close_input{input};
 
     platform::OpenFile output;
-    if (!platform::open_output_file(output_path, output)) return Outcome::cant_open_output;
+    if (!platform::open_output_file(output_path, output, context.output_folder)) return Outcome::cant_open_output;
     ClosesOnReturn close_output{output};  // declared last, so closed first
 
     const WouldBeWritten* remembered = options.dry_run ? context.would_be_written : nullptr;

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <map>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include "support/run_tool.h"
@@ -113,6 +115,38 @@ TEST(DiskFull, UpdatesAndAppendsThatRunOutOfRoomLeaveTheOutputAsItWas) {
                               entry("disk/shrink.mp3", "tag already up to date from shrink.ape\n"));
     EXPECT_EQ(read_file(folder / "disk" / "add.mp3"), sound + big_tag);
     EXPECT_EQ(read_file(folder / "disk" / "grow.mp3"), sound + big_tag);
+}
+
+// An output whose old tag of 8 MiB is a hole (it takes no room), updated on
+// a nearly full disk (2 MiB left): the write fails part way, and the old tag
+// is put back as the hole it was, so the file takes no more room than
+// before and the disk's room is given back too.
+TEST(DiskFull, AnOldTagThatWasAHoleIsAHoleAgainAfterAFailedUpdate) {
+    ScratchFolder folder;
+    SmallFileSystem disk(folder / "disk", 4 << 20);
+    if (!disk.mounted) {
+        GTEST_SKIP() << "SKIPPED: the disk-full test needs a tmpfs it can mount, and " << disk.why_not;
+    }
+    const Bytes sound = audio(5000, 3);
+    const Bytes hole_tag = zero_filled_ape_tag((8 << 20) - 64);
+    write_file(folder / "big.ape", sound + ape_tag({.item_bytes = 9 << 20, .fill = 'n'}));
+    write_file(folder / "disk" / "big.mp3", sound + hole_tag);
+    fill_up(folder / "disk" / "zz-filler");
+    fs::resize_file(folder / "disk" / "zz-filler", fs::file_size(folder / "disk" / "zz-filler") - (2 << 20));
+    struct stat before {};
+    ASSERT_EQ(::stat((folder / "disk" / "big.mp3").c_str(), &before), 0);
+    struct statvfs room_before {};
+    ASSERT_EQ(::statvfs((folder / "disk").c_str(), &room_before), 0);
+
+    ToolRun run = run_tool(folder.path, {"big.ape", "disk/big.mp3"});
+    EXPECT_EQ(run.output, kBannerText + entry("disk/big.mp3", "error updating tag!\n"));
+    EXPECT_TRUE(read_file(folder / "disk" / "big.mp3") == sound + hole_tag);
+    struct stat after {};
+    ASSERT_EQ(::stat((folder / "disk" / "big.mp3").c_str(), &after), 0);
+    EXPECT_EQ(after.st_blocks, before.st_blocks) << "blocks the file takes on the disk";
+    struct statvfs room_after {};
+    ASSERT_EQ(::statvfs((folder / "disk").c_str(), &room_after), 0);
+    EXPECT_EQ(room_after.f_bfree, room_before.f_bfree);
 }
 
 // The limit set exactly at the new end lets the write through; one byte

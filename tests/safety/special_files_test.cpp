@@ -123,6 +123,69 @@ TEST(SpecialFiles, FilesSwappedAfterTheListingAreReportedAndTheRunGoesOn) {
     EXPECT_TRUE(fs::is_symlink(output(k + 3)) && !fs::exists(output(k + 3)));
 }
 
+// Over folder trees, a folder of the output tree swapped for a link to
+// another album, or replaced by another album moved into its place, after
+// the listing (while the run waits for its report to be read) never takes a
+// write meant for it: each of its outputs can't be opened, the files the
+// path leads to now keep what their own pairs wrote, and those of the
+// folder moved away stay as they were; one pair at a time and with pairs in
+// flight.
+TEST(SpecialFiles, AFolderSwappedAfterTheListingNeverTakesItsWrites) {
+    // Far beyond what a full pipe lets the tool reach, and beyond what pairs
+    // in flight look at before the report moves on.
+    constexpr int kAlbums = 300, kLinked = 250, kReplaced = 260, kLinkTarget = 10, kMovedIn = 11;
+    constexpr int kPipeCapacity = 4096;
+    const Bytes sound = audio(1200, 6);
+    auto album = [](int i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "a%04d", i);
+        return std::string(name);
+    };
+    auto tag = [](int i, int track) { return ape_tag({.item_bytes = 40, .fill = static_cast<std::uint8_t>(2 * i + track)}); };
+    for (const char* jobs : {"1", "8"}) {
+        ScratchFolder folder;
+        for (int i = 0; i < kAlbums; ++i) {
+            for (int track = 0; track < 2; ++track) {
+                std::string name = album(i) + "/0" + std::to_string(track);
+                fs::create_directories(folder / "lossless" / album(i));
+                fs::create_directories(folder / "lossy" / album(i));
+                write_file(folder / "lossless" / (name + ".ape"), sound + tag(i, track));
+                write_file(folder / "lossy" / (name + ".mp3"), sound);
+            }
+        }
+        ::setenv("KESTRANE_JOBS", jobs, 1);
+        ToolProcess tool = start_tool(folder.path, {"-r", "lossless/*.ape", "lossy/*.mp3"}, kPipeCapacity);
+        ::unsetenv("KESTRANE_JOBS");
+        ASSERT_TRUE(wait_until_report_fills_pipe(tool, kPipeCapacity, 20s));
+        fs::create_directory(folder / "elsewhere");
+        fs::rename(folder / "lossy" / album(kLinked), folder / "elsewhere" / album(kLinked));
+        fs::create_directory_symlink(album(kLinkTarget), folder / "lossy" / album(kLinked));
+        fs::rename(folder / "lossy" / album(kReplaced), folder / "elsewhere" / album(kReplaced));
+        fs::rename(folder / "lossy" / album(kMovedIn), folder / "lossy" / album(kReplaced));
+        FinishedTool finished = finish_tool(tool, 20s);
+        ASSERT_FALSE(finished.hung) << "the run blocked";
+        EXPECT_EQ(finished.exit_status, 1);
+
+        std::string expected = kBannerText;
+        for (int i = 0; i < kAlbums; ++i) {
+            for (int track = 0; track < 2; ++track) {
+                std::string name = album(i) + "/0" + std::to_string(track);
+                bool swapped = i == kLinked || i == kReplaced;
+                expected += entry("lossy/" + name + ".mp3", swapped ? "can't open output file, may be write protected!\n"
+                                                                    : "appended tag from lossless/" + name + ".ape\n");
+            }
+        }
+        EXPECT_EQ(finished.output, expected) << "KESTRANE_JOBS=" << jobs;
+        for (int track = 0; track < 2; ++track) {
+            std::string name = "/0" + std::to_string(track) + ".mp3";
+            EXPECT_TRUE(read_file(folder / "lossy" / (album(kLinkTarget) + name)) == sound + tag(kLinkTarget, track));
+            EXPECT_TRUE(read_file(folder / "lossy" / (album(kReplaced) + name)) == sound + tag(kMovedIn, track));
+            EXPECT_TRUE(read_file(folder / "elsewhere" / (album(kLinked) + name)) == sound);
+            EXPECT_TRUE(read_file(folder / "elsewhere" / (album(kReplaced) + name)) == sound);
+        }
+    }
+}
+
 // Named directly (not through a wildcard), a FIFO, a directory or a dangling
 // symlink is not listed at all.
 TEST(SpecialFiles, SpecialFilesNamedDirectlyAreNotFound) {
