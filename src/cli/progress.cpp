@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/message_text.h"
 #include "cli/messages.h"
 #include "platform/output.h"
 
@@ -29,19 +30,6 @@ std::size_t planned_outputs = 0;
 Clock::time_point carried_out_since;
 std::size_t columns_on_screen = 0;  // of the status line drawn; 0 when none is
 
-// The text with each '%d' in turn replaced by a count.
-std::string with_counts(std::string_view text, std::initializer_list<std::size_t> counts) {
-    std::string filled(text);
-    std::size_t at = 0;
-    for (std::size_t count : counts) {
-        at = filled.find("%d", at);
-        std::string number = std::to_string(count);
-        filled.replace(at, 2, number);
-        at += number.size();
-    }
-    return filled;
-}
-
 // "m:ss", or "h:mm:ss" from an hour on.
 std::string clock_time(std::size_t seconds) {
     auto two_digits = [](std::size_t value) { return std::string(value < 10 ? "0" : "") + std::to_string(value); };
@@ -64,11 +52,11 @@ void draw(std::string text) {
 
 std::string outputs_status() {
     std::size_t done = totals_of(*tally).outputs;
-    std::string text = with_counts(messages::kStatusDone, {done, planned_outputs});
+    std::string text = counted(messages::kStatusDone, {done, planned_outputs});
     double seconds = std::chrono::duration<double>(Clock::now() - carried_out_since).count();
     if (done == 0 || seconds <= 0) return text;
     double rate = done / seconds;
-    if (rate >= 1) text += with_counts(messages::kStatusRate, {static_cast<std::size_t>(rate + 0.5)});
+    if (rate >= 1) text += counted(messages::kStatusRate, {static_cast<std::size_t>(rate + 0.5)});
     std::string left = clock_time(static_cast<std::size_t>((planned_outputs - std::min(done, planned_outputs)) / rate + 0.5));
     std::string_view time_left = messages::kStatusTimeLeft;
     std::size_t at = time_left.find("%s");
@@ -85,7 +73,7 @@ void start(bool show) {
 bool due() { return shown && Clock::now() >= next_draw; }
 
 void draw_listing(std::size_t folders, std::size_t outputs) {
-    draw(with_counts(messages::kStatusListing, {folders, outputs}));
+    draw(counted(messages::kStatusListing, {folders, outputs}));
 }
 
 void follow(const RunTally& run_tally, const Plan& plan) {

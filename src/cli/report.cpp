@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/json_lines.h"
+#include "cli/message_text.h"
 #include "cli/messages.h"
 #include "cli/progress.h"
 #include "platform/output.h"
@@ -22,26 +23,6 @@ bool in_json_lines() { return the_form == Form::json_lines; }
 void write_report(std::string_view text) {
     progress::hide();
     platform::write_output(text);
-}
-
-// The message with its one '%s' or '%c' (if any) replaced by value.
-std::string filled(std::string_view message, std::string_view value) {
-    std::string text(message);
-    if (std::size_t at = text.find('%'); at != std::string::npos) text.replace(at, 2, value);
-    return text;
-}
-
-// The message with each '%d' in turn replaced by a count.
-std::string counted(std::string_view message, std::initializer_list<std::size_t> counts) {
-    std::string text(message);
-    std::size_t at = 0;
-    for (std::size_t count : counts) {
-        at = text.find("%d", at);
-        std::string number = std::to_string(count);
-        text.replace(at, 2, number);
-        at += number.size();
-    }
-    return text;
 }
 
 // The one line a text holds, without the line ends around it.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tags/digest.h"
+#include "tags/little_endian.h"
 
 namespace kestrane {
 namespace {
@@ -13,16 +14,6 @@ constexpr std::array<std::uint8_t, 4> kMagic = {'K', 'J', 'C', '1'};
 constexpr std::size_t kFixedHead = 4 + 8 * 11 + 4 + 4;  // magic, the numbers, the path's and the ranges' counts
 constexpr std::uint64_t kMostPathBytes = 1 << 20;
 constexpr std::uint64_t kMostRanges = 1 << 20;
-
-void put(std::vector<std::uint8_t>& bytes, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-std::uint64_t get(const std::uint8_t* bytes, int width) {
-    std::uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-}
 
 // The bytes of the old block that each data range covers.
 std::span<const std::uint8_t> data_of(const Change& change, const platform::ByteRange& range) {
@@ -48,14 +39,14 @@ EncodedChange encode(const Change& change) {
     for (std::uint64_t value : {size, change.identity.volume, change.identity.file, change.old_length, change.position,
                                 change.new_length, change.new_digest, change.before_length, change.before_digest,
                                 data_bytes, std::uint64_t{0}}) {
-        put(head, value, 8);
+        put_little_endian(head, value, 8);
     }
-    put(head, change.output_path.size(), 4);
-    put(head, change.old_data.size(), 4);
+    put_little_endian(head, change.output_path.size(), 4);
+    put_little_endian(head, change.old_data.size(), 4);
     head.insert(head.end(), change.output_path.begin(), change.output_path.end());
     for (const platform::ByteRange& range : change.old_data) {
-        put(head, range.offset, 8);
-        put(head, range.length, 8);
+        put_little_endian(head, range.offset, 8);
+        put_little_endian(head, range.length, 8);
         encoded.data.push_back(data_of(change, range));
     }
     // The digest covers its parts in turn: the fixed head, the path and
@@ -63,7 +54,7 @@ EncodedChange encode(const Change& change) {
     std::span<const std::uint8_t> whole_head(head);
     std::uint64_t digest = digest_of(whole_head.subspan(kFixedHead), digest_of(whole_head.first(kFixedHead)));
     for (auto piece : encoded.data) digest = digest_of(piece, digest);
-    put(encoded.tail, digest, 8);
+    put_little_endian(encoded.tail, digest, 8);
     return encoded;
 }
 
@@ -71,7 +62,7 @@ std::optional<Change> decode_change(const platform::OpenFile& file, std::uint64_
     std::vector<std::uint8_t> head(kFixedHead);
     if (offset + head.size() > file.length || !platform::read_at(file, offset, head)) return std::nullopt;
     if (!std::equal(kMagic.begin(), kMagic.end(), head.begin())) return std::nullopt;
-    auto number = [&](int index) { return get(head.data() + 4 + 8 * index, 8); };
+    auto number = [&](int index) { return get_little_endian(head.data() + 4 + 8 * index, 8); };
     Change change;
     std::uint64_t size = number(0);
     change.identity = {number(1), number(2)};
@@ -82,7 +73,7 @@ std::optional<Change> decode_change(const platform::OpenFile& file, std::uint64_
     change.before_length = number(7);
     change.before_digest = number(8);
     std::uint64_t data_bytes = number(9);
-    std::uint64_t path_bytes = get(head.data() + kFixedHead - 8, 4), ranges = get(head.data() + kFixedHead - 4, 4);
+    std::uint64_t path_bytes = get_little_endian(head.data() + kFixedHead - 8, 4), ranges = get_little_endian(head.data() + kFixedHead - 4, 4);
     bool sane = path_bytes <= kMostPathBytes && ranges <= kMostRanges && change.position <= change.old_length &&
                 data_bytes <= change.old_length - change.position &&
                 size == kFixedHead + path_bytes + 16 * ranges + data_bytes + 8 && offset + size <= file.length;
@@ -92,24 +83,24 @@ std::optional<Change> decode_change(const platform::OpenFile& file, std::uint64_
     std::uint64_t digest = digest_of(head);
     std::span<const std::uint8_t> described(rest.data(), rest.size() - 8 - data_bytes);
     for (std::uint64_t i = 0; i < ranges; ++i) {
-        std::uint64_t length = get(rest.data() + path_bytes + 16 * i + 8, 8);
+        std::uint64_t length = get_little_endian(rest.data() + path_bytes + 16 * i + 8, 8);
         if (length > data_bytes) return std::nullopt;
     }
     digest = digest_of(described, digest);
     const std::uint8_t* piece = rest.data() + described.size();
     for (std::uint64_t i = 0; i < ranges; ++i) {
-        std::uint64_t length = get(rest.data() + path_bytes + 16 * i + 8, 8);
+        std::uint64_t length = get_little_endian(rest.data() + path_bytes + 16 * i + 8, 8);
         digest = digest_of(std::span(piece, length), digest);
         piece += length;
     }
-    if (digest != get(rest.data() + rest.size() - 8, 8)) return std::nullopt;
+    if (digest != get_little_endian(rest.data() + rest.size() - 8, 8)) return std::nullopt;
 
     change.output_path.assign(rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(path_bytes));
     change.old_block.assign(static_cast<std::size_t>(change.old_length - change.position), 0);
     const std::uint8_t* at = rest.data() + path_bytes;
     const std::uint8_t* data = at + 16 * ranges;
     for (std::uint64_t i = 0; i < ranges; ++i, at += 16) {
-        platform::ByteRange range{get(at, 8), get(at + 8, 8)};
+        platform::ByteRange range{get_little_endian(at, 8), get_little_endian(at + 8, 8)};
         if (range.offset < change.position || range.offset + range.length > change.old_length ||
             data + range.length > rest.data() + rest.size() - 8) {
             return std::nullopt;

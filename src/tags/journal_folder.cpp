@@ -8,6 +8,7 @@
 #include "platform/own_files.h"
 #include "tags/change.h"
 #include "tags/digest.h"
+#include "tags/little_endian.h"
 
 namespace kestrane {
 namespace {
@@ -15,16 +16,6 @@ namespace {
 constexpr std::string_view kMagic = "KESTRANE JOURNAL";  // then the version, 1
 constexpr std::size_t kFixedHeader = 16 + 4 + 4 + 8 + 8 + 4;
 constexpr std::uint64_t kMostDescription = 1 << 16;
-
-void put(std::vector<std::uint8_t>& bytes, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-std::uint64_t get(const std::uint8_t* bytes, int width) {
-    std::uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i) value = value << 8 | bytes[i];
-    return value;
-}
 
 }  // namespace
 
@@ -39,30 +30,30 @@ std::string journal_name(const JournalHeader& header) {
 
 std::vector<std::uint8_t> encode_header(const JournalHeader& header) {
     std::vector<std::uint8_t> bytes(kMagic.begin(), kMagic.end());
-    put(bytes, 1, 4);  // the version
-    put(bytes, header.undoes ? 1 : 0, 4);
-    put(bytes, header.started, 8);
-    put(bytes, header.process, 8);
-    put(bytes, header.description.size(), 4);
+    put_little_endian(bytes, 1, 4);  // the version
+    put_little_endian(bytes, header.undoes ? 1 : 0, 4);
+    put_little_endian(bytes, header.started, 8);
+    put_little_endian(bytes, header.process, 8);
+    put_little_endian(bytes, header.description.size(), 4);
     bytes.insert(bytes.end(), header.description.begin(), header.description.end());
-    put(bytes, digest_of(bytes), 8);
+    put_little_endian(bytes, digest_of(bytes), 8);
     return bytes;
 }
 
 std::optional<JournalHeader> decode_header(const platform::OpenFile& file, std::uint64_t& next) {
     std::vector<std::uint8_t> fixed(kFixedHeader);
     if (file.length < fixed.size() || !platform::read_at(file, 0, fixed)) return std::nullopt;
-    if (!std::equal(kMagic.begin(), kMagic.end(), fixed.begin()) || get(fixed.data() + 16, 4) != 1) return std::nullopt;
-    std::uint64_t described = get(fixed.data() + kFixedHeader - 4, 4);
+    if (!std::equal(kMagic.begin(), kMagic.end(), fixed.begin()) || get_little_endian(fixed.data() + 16, 4) != 1) return std::nullopt;
+    std::uint64_t described = get_little_endian(fixed.data() + kFixedHeader - 4, 4);
     if (described > kMostDescription || kFixedHeader + described + 8 > file.length) return std::nullopt;
     std::vector<std::uint8_t> whole(kFixedHeader + described + 8);
     if (!platform::read_at(file, 0, whole)) return std::nullopt;
     std::span<const std::uint8_t> covered(whole.data(), whole.size() - 8);
-    if (digest_of(covered) != get(whole.data() + covered.size(), 8)) return std::nullopt;
+    if (digest_of(covered) != get_little_endian(whole.data() + covered.size(), 8)) return std::nullopt;
     JournalHeader header;
-    header.undoes = get(whole.data() + 20, 4) == 1;
-    header.started = get(whole.data() + 24, 8);
-    header.process = get(whole.data() + 32, 8);
+    header.undoes = get_little_endian(whole.data() + 20, 4) == 1;
+    header.started = get_little_endian(whole.data() + 24, 8);
+    header.process = get_little_endian(whole.data() + 32, 8);
     header.description.assign(whole.begin() + kFixedHeader, whole.begin() + static_cast<std::ptrdiff_t>(kFixedHeader + described));
     next = whole.size();
     return header;
