@@ -8,10 +8,17 @@
 #include <unistd.h>
 
 namespace kestrane::platform {
+namespace {
+
+constexpr std::uint64_t kSmallestHole = 4096;
+
+}  // namespace
 
 std::vector<ByteRange> data_in(const OpenFile& file, std::uint64_t from, std::uint64_t to) {
     if (from >= to) return {};
-    if (!file.may_have_holes) return {{from, to - from}};
+    // A hole is a whole block of the disk, 4 KiB on most: a shorter range
+    // holds none worth asking about (zeros written back take one block).
+    if (!file.may_have_holes || to - from < kSmallestHole) return {{from, to - from}};
 #if defined(SEEK_DATA) && defined(SEEK_HOLE)
     int fd = static_cast<int>(file.handle);
     std::vector<ByteRange> ranges;
