@@ -23,7 +23,7 @@ struct Change {
     std::vector<platform::ByteRange> old_data;  // the parts of the old block that held data; the rest were holes
     std::uint64_t new_length = 0;
     std::uint64_t new_digest = 0;     // of the new block, from position to new_length
-    std::uint64_t before_length = 0;  // how many bytes in front of position are vouched for (at most 4 KiB)
+    std::uint64_t before_length = 0;  // how many bytes in front of position are vouched for (at most 512)
     std::uint64_t before_digest = 0;  // their digest: the same file has the same bytes there
 };
 

@@ -1,5 +1,6 @@
 #include "tags/copy_tag.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/files.h"
@@ -48,6 +49,9 @@ void find_tag(FoundTag& tag, const platform::OpenFile& file, const WouldBeWritte
     locate_tag(file, tag.tail, tag.place);
 }
 
+// How many bytes in front of a change its note vouches for.
+constexpr std::size_t kBytesVouchedFor = 512;
+
 // The change a write of the tag at position makes to the output, its old
 // block taken from the output's tag (none for an append).
 Change change_of(const std::string& output_path, const platform::OpenFile& output, FoundTag& old_tag,
@@ -61,11 +65,15 @@ Change change_of(const std::string& output_path, const platform::OpenFile& outpu
     change.old_data = platform::data_in(output, position, output.length);
     change.new_length = position + tag.bytes.size();
     change.new_digest = digest_of(tag.bytes);
-    // The bytes in front of the change that the file's last bytes, read
-    // already, hold: the same file has them there.
+    // The bytes right in front of the change that the file's last bytes,
+    // read already, hold: the same file has them there.
     std::uint64_t tail_start = output.length - old_tag.tail.length;
     std::span<const std::uint8_t> before;
-    if (position >= tail_start) before = {old_tag.tail.bytes.data(), static_cast<std::size_t>(position - tail_start)};
+    if (position >= tail_start) {
+        std::size_t in_tail = static_cast<std::size_t>(position - tail_start);
+        std::size_t vouched = std::min<std::size_t>(in_tail, kBytesVouchedFor);
+        before = {old_tag.tail.bytes.data() + (in_tail - vouched), vouched};
+    }
     change.before_length = before.size();
     change.before_digest = digest_of(before);
     return change;
