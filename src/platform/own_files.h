@@ -31,6 +31,22 @@ bool sync_file_at(const std::string& path);
 // is then on the disk too. Harmless where the system needs no such step.
 void sync_folder(const std::string& folder);
 
+// Room at a file's end, reserved on the disk and mapped into memory, for
+// notes copied in without a call each: what is copied is in the system's
+// cache at once, and outlives the process like a write. The file's length
+// covers the room (zeros past what is copied); set it back when done.
+struct MappedRoom {
+    std::uint8_t* bytes = nullptr;  // at from
+    std::uint64_t from = 0;
+    std::uint64_t length = 0;  // usable from `from` on
+    void* base = nullptr;      // of the mapping, as the system gave it
+    std::uint64_t mapped = 0;
+};
+// False where it can't be had (no room on the disk, or no such call: Windows
+// here); the caller writes instead.
+bool map_room(const OpenFile& file, std::uint64_t from, std::uint64_t length, MappedRoom& room);
+void unmap_room(MappedRoom& room);
+
 bool rename_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
 

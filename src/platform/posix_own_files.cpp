@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,6 +82,24 @@ void sync_folder(const std::string& folder) {
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+// The room is reserved first (posix_fallocate), so that a full disk is told
+// now and never as a fault of a page copied into later.
+bool map_room(const OpenFile& file, std::uint64_t from, std::uint64_t length, MappedRoom& room) {
+    int fd = static_cast<int>(file.handle);
+    auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    std::uint64_t start = from / page * page;
+    if (::posix_fallocate(fd, static_cast<off_t>(start), static_cast<off_t>(from + length - start)) != 0) return false;
+    void* base = ::mmap(nullptr, from + length - start, PROT_READ | PROT_WRITE, MAP_SHARED, fd, static_cast<off_t>(start));
+    if (base == MAP_FAILED) return false;
+    room = {static_cast<std::uint8_t*>(base) + (from - start), from, length, base, from + length - start};
+    return true;
+}
+
+void unmap_room(MappedRoom& room) {
+    if (room.base != nullptr) ::munmap(room.base, room.mapped);
+    room = {};
 }
 
 bool rename_file(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()) == 0; }

@@ -53,6 +53,11 @@ bool sync_file_at(const std::string& path) {
 // NTFS keeps its folders' names in its own journal.
 void sync_folder(const std::string&) {}
 
+// Notes are written here: a mapping's view can't grow with the file.
+bool map_room(const OpenFile&, std::uint64_t, std::uint64_t, MappedRoom&) { return false; }
+
+void unmap_room(MappedRoom& room) { room = {}; }
+
 bool rename_file(const std::string& from, const std::string& to) {
     return ::MoveFileExW(system_path(to_wide(from)).c_str(), system_path(to_wide(to)).c_str(),
                          MOVEFILE_REPLACE_EXISTING) != 0;

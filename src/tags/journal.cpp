@@ -1,12 +1,26 @@
 #include "tags/journal.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "platform/own_files.h"
 
 namespace kestrane {
 namespace {
 
+// A note this small is gathered into one write.
+constexpr std::uint64_t kOneWrite = 64 << 10;
+
 // Writes the pieces one after the other at end, and moves end past them.
 bool append(const platform::OpenFile& file, std::uint64_t& end, const EncodedChange& encoded) {
+    if (encoded.size() <= kOneWrite) {
+        std::vector<std::uint8_t> whole(encoded.head);
+        for (auto piece : encoded.data) whole.insert(whole.end(), piece.begin(), piece.end());
+        whole.insert(whole.end(), encoded.tail.begin(), encoded.tail.end());
+        if (!platform::write_at(file, end, whole)) return false;
+        end += whole.size();
+        return true;
+    }
     std::uint64_t at = end;
     bool written = platform::write_at(file, at, encoded.head);
     at += encoded.head.size();
@@ -23,7 +37,34 @@ bool append(const platform::OpenFile& file, std::uint64_t& end, const EncodedCha
 
 Journal::Journal(Settings settings) : settings_(std::move(settings)) {}
 
+// Notes are copied into mapped room this big at a time (a write each where
+// there is none); a note bigger than a quarter of it is written.
+constexpr std::uint64_t kRoomAtATime = 1 << 20;
+
+// Copies the note into the room at the journal's end, mapping more when it
+// is used up: no call a note, and what is copied outlives the process as a
+// write would. Not with --sync, whose notes are written and synced.
+bool Journal::copy_into_room(const EncodedChange& encoded) {
+    std::uint64_t size = encoded.size();
+    if (no_room_ || settings_.durable || size > kRoomAtATime / 4) return false;
+    if (room_.bytes == nullptr || end_ + size > room_.from + room_.length) {
+        platform::unmap_room(room_);
+        if (!platform::map_room(file_, end_, kRoomAtATime, room_)) {
+            no_room_ = true;
+            return false;
+        }
+    }
+    std::uint8_t* at = room_.bytes + (end_ - room_.from);
+    auto copy = [&](std::span<const std::uint8_t> piece) { at = std::copy(piece.begin(), piece.end(), at); };
+    copy(encoded.head);
+    for (auto piece : encoded.data) copy(piece);
+    copy(encoded.tail);
+    end_ += size;
+    return true;
+}
+
 Journal::~Journal() {
+    platform::unmap_room(room_);
     platform::close_file(file_);
     platform::close_file(overflow_);
 }
@@ -69,7 +110,8 @@ Journal::Noted Journal::note(const Change& change) {
         }
     }
     overflowed_ = overflowed_ || !keep;
-    bool written = keep ? append(file_, end_, encoded) : append(overflow_, overflow_end_, encoded);
+    bool written = keep ? copy_into_room(encoded) || append(file_, end_, encoded)
+                        : append(overflow_, overflow_end_, encoded);
     if (!written) {
         lost_ = true;
         return Noted::not_at_all;
@@ -117,6 +159,8 @@ void Journal::finish() {
         for (const auto& [identity, output] : to_sync_) platform::sync_file_at(output);
         platform::sync_file(file_);
     }
+    platform::unmap_room(room_);
+    platform::set_file_length(file_, end_);  // the room not used
     platform::close_file(overflow_);
     platform::remove_file(path_ + std::string(kOverflow));
     platform::close_file(file_);  // Windows renames no file held open

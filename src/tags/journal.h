@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/own_files.h"
 #include "tags/change.h"
 #include "tags/journal_folder.h"
 
@@ -52,11 +53,14 @@ public:
 
 private:
     bool open_files();
+    bool copy_into_room(const EncodedChange& encoded);
     void make_durable(std::unique_lock<std::mutex>& lock, std::uint64_t note);
 
     Settings settings_;
     std::string path_;
     platform::OpenFile file_, overflow_;
+    platform::MappedRoom room_;   // where notes are copied, when it can be had
+    bool no_room_ = false;
     std::uint64_t end_ = 0, overflow_end_ = 0;
     std::uint64_t overflow_in_flight_ = 0;
     std::map<platform::FileIdentity, std::string> to_sync_;  // the outputs changed, with --sync
