@@ -131,7 +131,7 @@ done
 expect "files in the package" "$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $6 }' | sort | tr '\n' ' ')" \
   "./usr/bin/kestrane ./usr/share/bash-completion/completions/kestrane ./usr/share/doc/kestrane/README.md.gz \
 ./usr/share/doc/kestrane/changelog.gz ./usr/share/doc/kestrane/copyright \
-./usr/share/fish/vendor_completions.d/kestrane.fish ./usr/share/lintian/overrides/kestrane \
+./usr/share/fish/vendor_completions.d/kestrane.fish \
 ./usr/share/man/man1/kestrane.1.gz ./usr/share/zsh/vendor-completions/_kestrane "
 
 # The banner shows the version the package carries.
