@@ -126,11 +126,16 @@ TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
 }
 
 // An option character outside ASCII is told whole: UTF-8 as typed in a
-// UTF-8 locale, or a byte that starts no UTF-8 sequence alone.
+// UTF-8 locale, or a byte that starts no UTF-8 sequence alone (as do the
+// three bytes of a UTF-16 surrogate, which POSIX names never carry as a
+// character).
 TEST(CommandLine, AnOptionOutsideAsciiIsToldWhole) {
     check({.files = {{"a.ape", kAudio + kApeTag}, {"a.mp3", kAudio}},
            .runs = {{{"-\xC3\xA9x", "a.ape", "a.mp3"}, "illegal option: \xC3\xA9 !\n\nillegal option: x !\n\n" + kUsageText, 2},
-                    {{"-\xE9", "a.ape", "a.mp3"}, "illegal option: \xE9 !\n\n" + kUsageText, 2}}});
+                    {{"-\xE9", "a.ape", "a.mp3"}, "illegal option: \xE9 !\n\n" + kUsageText, 2},
+                    // a surrogate's three bytes are no UTF-8 here
+                    {{"-\xED\xA0\x80", "a.ape", "a.mp3"},
+                     "illegal option: \xED !\n\nillegal option: \xA0 !\n\nillegal option: \x80 !\n\n" + kUsageText, 2}}});
 }
 
 // --undo never overwrites what happened to an output after the run: an

@@ -1,7 +1,6 @@
 #include "cli/command_line.h"
 
-#include <algorithm>
-
+#include "names/path_facts.h"
 #include "names/utf8.h"
 #include "platform/arguments.h"
 
@@ -13,11 +12,22 @@ void note_illegal_option(std::string_view option, CommandLine& command_line) {
     command_line.bad = true;
 }
 
+// The length of the character at text[at]: a UTF-8 sequence, or 1 for a
+// byte that starts none. A surrogate's three bytes are one character only
+// where names carry unpaired surrogates (Windows); elsewhere they are no
+// UTF-8, as the JSON report takes them too.
+std::size_t character_length(std::string_view text, std::size_t at) {
+    Utf8Sequence decoded = decode_utf8(text, at);
+    bool surrogate = decoded.code_point >= 0xD800 && decoded.code_point <= 0xDFFF;
+    if (decoded.length == 0 || (surrogate && !kNamesMayHoldLoneSurrogates)) return 1;
+    return decoded.length;
+}
+
 // The option letters one by one; a character outside ASCII is told whole
 // (a byte that starts no UTF-8 sequence, alone).
 void read_option_group(std::string_view group, CommandLine& command_line) {
     for (std::size_t at = 1; at < group.size();) {
-        std::size_t length = std::max<std::size_t>(decode_utf8(group, at).length, 1);
+        std::size_t length = character_length(group, at);
         std::string_view character = group.substr(at, length);
         at += length;
         if (length > 1) {

@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the copy_tag fuzz target into a folder.
+"""Writes the seed corpus of every fuzz target, one folder each.
 
     make_seeds.py FOLDER
 
-Each seed is: a mode byte (0 default, 1 append only, 2 update only), the
-input file's length as two little-endian bytes, the input file, the output
-file. The files end in the layouts worth starting from: APEv2 tags with and
-without header, ID3v1 blocks, an APEv2 tag and a Lyrics3v2 block in front of
-an ID3v1 block, none, footers just outside the rules, and footers whose size
-counts the header or reaches past it into the audio.
+FOLDER/copy_tag: each seed is a mode byte (0 default, 1 append only, 2
+update only), the input file's length as two little-endian bytes, the input
+file, the output file. The files end in the layouts worth starting from:
+APEv2 tags with and without header, ID3v1 blocks, an APEv2 tag and a
+Lyrics3v2 block in front of an ID3v1 block, none, footers just outside the
+rules, and footers whose size counts the header or reaches past it into the
+audio.
+FOLDER/end_block: one file each, the same layouts, and blocks longer than
+the first read of a file's end (4 KiB).
+FOLDER/name_rules: a pattern, a NUL byte and a name.
+FOLDER/command_line: the arguments, separated by NUL bytes.
+FOLDER/json_lines: a name, as bytes.
 """
 import struct
 import sys
@@ -80,13 +86,102 @@ SEEDS = {
 }
 
 
+END_BLOCK_SEEDS = {
+    "none": audio(300, 1),
+    "empty": b"",
+    "ape": audio(50, 2) + ape(),
+    "ape-headerless": audio(50, 3) + ape(header=False),
+    "ape-headerless-whole-file": ape(b"w" * 20, header=False),
+    "ape-headerless-beyond-file": ape(b"v" * 30, header=False)[20:],
+    "ape-size-counts-header": audio(40, 4) + ape(b"c" * 30, size=30 + 64),
+    "ape-size-past-header": audio(200, 5) + ape(b"e" * 30, size=30 + 32 + 100),
+    "ape-version-1000": audio(10, 6) + ape(version=1000),
+    "ape-count-0": audio(10, 7) + ape(count=0),
+    "ape-size-at-bound": audio(10, 8) + ape(size=0x10000000),
+    "id3": audio(40, 9) + id3(),
+    "id3-alone": id3(),
+    "ape-id3": audio(20, 1) + ape() + id3(),
+    "headerless-ape-id3": audio(20, 2) + ape(header=False) + id3(),
+    "lyrics-id3": audio(20, 3) + lyrics3v2_block(b"words") + id3(),
+    "ape-lyrics-id3": audio(30, 4) + ape() + lyrics3v2_block(b"la la") + id3(),
+    "headerless-ape-lyrics-id3": audio(30, 5) + ape(header=False) + lyrics3v2_block(b"x") + id3(),
+    "lyrics-bad-digits": audio(10, 6) + ape() + bad_digits(lyrics3v2_block(b"ab")) + id3(),
+    "gap-between-ape-and-id3": audio(10, 7) + ape() + b"\0" + id3(),
+    "gap-between-ape-and-lyrics": audio(10, 8) + ape() + b"\0" + lyrics3v2_block(b"g") + id3(),
+    "ape-beyond-file-before-id3": ape(b"b" * 40, header=False)[10:] + id3(),
+    "ape-footer-then-id3-then-ape": audio(10, 9) + ape() + id3() + ape(b"z"),
+    # blocks that reach past the first read of the file's end
+    "long-ape": audio(100, 1) + ape(b"L" * 5000),
+    "long-lyrics-id3": audio(100, 2) + ape() + lyrics3v2_block(b"l" * 4500) + id3(),
+    "long-ape-lyrics-id3": audio(100, 3) + ape(b"A" * 4000) + lyrics3v2_block(b"s" * 100) + id3(),
+}
+
+NAME_RULES_SEEDS = {
+    "star-dot-ext": b"*.mp3\0Song.MP3",
+    "question-marks": b"track??.ape\0track01.ape",
+    "stars-backtracking": b"*a*b*c*\0xxaxxbxxcxxaxbc",
+    "star-at-end-no-match": b"a*b\0aXbY",
+    "folders": b"music/*/x*.ape\0music/rock/a.b.c",
+    "letter-case": b"[\xc3\xa9Z]*\0[\xc3\x89z]abc",
+    "extensions": b"dir.d/name\0name.flac",
+    "default-extension": b"track\0.mp3",
+    "base-names": b"a.live.ape\0A.mp3",
+    "windows-separators": b"C:\\in\\*.ape\0\\\\?\\C:\\out\\x.mp3",
+    "empty": b"\0",
+}
+
+COMMAND_LINE_SEEDS = {
+    "two-specifications": b"*.ape\0*.mp3",
+    "options": b"-aunrq\0in.ape\0out.mp3",
+    "upper-case-options": b"-AUNRQ\0in\0out",
+    "update-then-append": b"-u\0-a\0x\0y",
+    "illegal-letters": b"-xyz\0a\0b",
+    "non-ascii-letters": b"-\xc3\xa9\xff\xe2\x82\0a\0b",
+    "too-many": b"a\0b\0c\0d",
+    "help": b"a\0--help\0b",
+    "version-after-help": b"--version\0--help",
+    "end-of-options": b"--\0--help\0-live.ape\0*.mp3",
+    "long-options": b"--json\0--sync\0-n\0a\0b",
+    "undo": b"--undo\0--recover",
+    "recover-with-specification": b"--recover\0x",
+    "unknown-long-option": b"--jsonx\0--\0a\0b",
+    "lone-dash": b"-\0a\0b",
+    "empty-arguments": b"\0\0",
+    "windows-slash": b"/?\0/a\0a\0b",
+    "none": b"",
+}
+
+JSON_LINES_SEEDS = {
+    "plain": b"Artist/Album/01 Intro.mp3",
+    "escapes": b'q"uote\\back\tslash\n\r\x01\x1f\x7f',
+    "utf8": "東京/Мумий Тролль/🎵.mp3".encode(),
+    "latin1": b"caf\xe9.mp3",
+    "lone-continuation": b"a\x80b",
+    "overlong": b"\xc0\xaf\xe0\x80\xaf",
+    "surrogate": b"\xed\xa0\x80\xed\xb0\x80",
+    "past-u10ffff": b"\xf4\x90\x80\x80",
+    "cut-short": b"\xe6\x9d",
+    "base64-lengths": b"\xff",
+    "empty": b"",
+}
+
+TARGETS = {
+    "copy_tag": SEEDS,
+    "end_block": END_BLOCK_SEEDS,
+    "name_rules": NAME_RULES_SEEDS,
+    "command_line": COMMAND_LINE_SEEDS,
+    "json_lines": JSON_LINES_SEEDS,
+}
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
-    folder = Path(sys.argv[1])
-    folder.mkdir(parents=True, exist_ok=True)
-    for name, data in SEEDS.items():
-        (folder / name).write_bytes(data)
+    for target, seeds in TARGETS.items():
+        folder = Path(sys.argv[1]) / target
+        folder.mkdir(parents=True, exist_ok=True)
+        for name, data in seeds.items():
+            (folder / name).write_bytes(data)
 
 
 if __name__ == "__main__":
