@@ -26,8 +26,11 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_checks.h"
 #include "cli/command_line.h"
 #include "fuzz/plain_utf8.h"
+
+const char* const kTargetName = "command_line_fuzzer";
 
 namespace {
 
@@ -36,15 +39,6 @@ using kestrane::CommandLineNote;
 using kestrane::Request;
 using kestrane::Task;
 using kestrane::TransferMode;
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "command_line_fuzzer: %s\n", what);
-    std::abort();
-}
-
-void check(bool holds, const char* what) {
-    if (!holds) fail(what);
-}
 
 #if defined(_WIN32)
 constexpr bool kSlashStartsOptions = true;

@@ -24,10 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_checks.h"
 #include "platform/files.h"
 #include "tags/copy_tag.h"
 #include "support/tag_checks.h"
 #include "tags/tag_io.h"
+
+const char* const kTargetName = "copy_tag_fuzzer";
 
 namespace {
 
@@ -36,22 +39,6 @@ namespace fs = std::filesystem;
 
 fs::path scratch;
 std::string input_path, output_path;
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "copy_tag_fuzzer: %s\n", what);
-    std::abort();
-}
-
-void check(bool holds, const char* what) {
-    if (!holds) fail(what);
-}
-
-void write_whole(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    check(file != nullptr, "cannot create a scratch file");
-    check(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(), "cannot write");
-    check(std::fclose(file) == 0, "cannot write");
-}
 
 Bytes read_whole(const std::string& path) {
     std::error_code error;

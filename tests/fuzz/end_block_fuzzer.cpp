@@ -32,8 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_checks.h"
 #include "platform/files.h"
 #include "tags/end_block.h"
+
+const char* const kTargetName = "end_block_fuzzer";
 
 namespace {
 
@@ -44,22 +47,6 @@ namespace fs = std::filesystem;
 
 fs::path scratch;
 std::string file_path;
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "end_block_fuzzer: %s\n", what);
-    std::abort();
-}
-
-void check(bool holds, const char* what) {
-    if (!holds) fail(what);
-}
-
-void write_whole(const std::string& path, const Bytes& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    check(file != nullptr, "cannot create a scratch file");
-    check(bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(), "cannot write");
-    check(std::fclose(file) == 0, "cannot write");
-}
 
 bool has_at(const Bytes& file, std::size_t at, const char* text) {
     std::size_t length = std::strlen(text);
