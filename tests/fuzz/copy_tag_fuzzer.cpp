@@ -37,7 +37,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 namespace fs = std::filesystem;
 
-fs::path scratch;
 std::string input_path, output_path;
 
 Bytes read_whole(const std::string& path) {
@@ -132,22 +131,12 @@ kestrane::TagRecord read_and_check(const std::string& path, const Bytes& content
     return record;
 }
 
-void remove_scratch() {
-    std::error_code ignored;
-    fs::remove_all(scratch, ignored);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* base = std::getenv("TMPDIR");
-    fs::path parent = base != nullptr ? fs::path(base) : fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::path("/tmp");
-    std::string pattern = (parent / "kestrane-fuzz-XXXXXX").string();
-    check(::mkdtemp(pattern.data()) != nullptr, "cannot make a scratch folder");
-    scratch = pattern;
+    fs::path scratch = make_scratch_folder();
     input_path = (scratch / "in").string();
     output_path = (scratch / "out").string();
-    std::atexit(remove_scratch);
     return 0;
 }
 

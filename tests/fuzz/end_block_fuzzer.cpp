@@ -45,7 +45,6 @@ using kestrane::TagKind;
 using kestrane::TagPlace;
 namespace fs = std::filesystem;
 
-fs::path scratch;
 std::string file_path;
 
 bool has_at(const Bytes& file, std::size_t at, const char* text) {
@@ -184,21 +183,11 @@ void check_block(const Bytes& file, const Found& result) {
     }
 }
 
-void remove_scratch() {
-    std::error_code ignored;
-    fs::remove_all(scratch, ignored);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const char* base = std::getenv("TMPDIR");
-    fs::path parent = base != nullptr ? fs::path(base) : fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::path("/tmp");
-    std::string pattern = (parent / "kestrane-fuzz-XXXXXX").string();
-    check(::mkdtemp(pattern.data()) != nullptr, "cannot make a scratch folder");
-    scratch = pattern;
+    fs::path scratch = make_scratch_folder();
     file_path = (scratch / "file").string();
-    std::atexit(remove_scratch);
     return 0;
 }
 
