@@ -261,8 +261,8 @@ TEST(FolderTrees, AFolderReachedTwiceIsWalkedOnce) {
     struct BindMount {
         fs::path where;
         bool mounted;
-        BindMount(const fs::path& what, const fs::path& where)
-            : where(where), mounted(::mount(what.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) == 0) {}
+        BindMount(const fs::path& what, const fs::path& on)
+            : where(on), mounted(::mount(what.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) == 0) {}
         ~BindMount() {
             if (mounted) ::umount2(where.c_str(), MNT_DETACH);
         }
