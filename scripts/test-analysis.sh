@@ -29,7 +29,7 @@ done < <(echo | "$mingw_gxx" -std=c++20 -E -x c++ - -v 2>&1 | sed -n '/<\.\.\.> 
 
 status=0
 echo "== clang-tidy: POSIX sources"
-[ -n "${KESTRANE_ANALYSIS_WINDOWS_ONLY:-}" ] || run-clang-tidy -j2 -quiet -p build/analysis '/src/' || status=1
+run-clang-tidy -j2 -quiet -p build/analysis '/src/' || status=1
 echo "== clang-tidy: Windows sources (x86_64-w64-mingw32)"
 run-clang-tidy -j2 -quiet -p build/analysis-windows "${windows_args[@]}" '/src/' || status=1
 if [ $status -ne 0 ]; then
