@@ -9,10 +9,10 @@ cd "$(dirname "$0")/.."
 # (the TagLib interoperability tests, for one, are built in every stage, and
 # so is the test FUSE file system, kestrane_testfs).
 bash scripts/need-packages.sh cmake g++ make python3 googletest libgtest-dev pkg-config libtag1-dev \
-  libfuse3-dev fuse3 groff-base man-db mandoc dpkg-dev debhelper git file lintian clang libclang-rt-14-dev strace \
+  libfuse3-dev fuse3 groff-base man-db mandoc dpkg-dev debhelper git file lintian clang clang-tidy libclang-rt-14-dev strace \
   mingw-w64 g++-mingw-w64-x86-64 wine wine64 locales bash-completion zsh fish
 
-stages=(sanitized thread-sanitized native package safety fuzz windows bench-smoke)
+stages=(analysis sanitized thread-sanitized native package safety fuzz windows bench-smoke)
 results=()
 failed=0
 for stage in "${stages[@]}"; do

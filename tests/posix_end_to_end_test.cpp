@@ -109,11 +109,12 @@ TEST(Copy, RootWritesAFileOnlyItsGroupMayWrite) {
 }
 
 // In JSON Lines a name that is not UTF-8 comes back from its base64 byte
-// for byte, and one with control characters is a string with them escaped.
+// for byte, and one with control characters, quotes or backslashes is a
+// string with them escaped.
 TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
-    const std::string latin1 = "caf\xe9", control = "tab\there\x01";
+    const std::string latin1 = "caf\xe9", quoted = "say \"hi\" \\ to\r\nall", control = "tab\there\x01";
     ScratchFolder folder;
-    for (const std::string& name : {latin1, control}) {
+    for (const std::string& name : {latin1, quoted, control}) {
         write_file(folder / (name + ".ape"), kAudio + kApeTag);
         write_file(folder / (name + ".mp3"), kAudio);
     }
@@ -121,6 +122,7 @@ TEST(JsonLines, NamesThatAreNotUtf8ComeBackAsTheirBytes) {
     EXPECT_EQ(json_records(run.output),
               (std::vector<JsonRecord>{
                   {"output", latin1 + ".mp3", latin1 + ".ape", "appended", "appended tag from " + latin1 + ".ape"},
+                  {"output", quoted + ".mp3", quoted + ".ape", "appended", "appended tag from " + quoted + ".ape"},
                   {"output", control + ".mp3", control + ".ape", "appended", "appended tag from " + control + ".ape"},
                   {"summary", "0", "false"}}));
 }
@@ -266,8 +268,8 @@ TEST(FolderTrees, AFolderReachedTwiceIsWalkedOnce) {
     struct BindMount {
         fs::path where;
         bool mounted;
-        BindMount(const fs::path& what, const fs::path& where)
-            : where(where), mounted(::mount(what.c_str(), where.c_str(), nullptr, MS_BIND, nullptr) == 0) {}
+        BindMount(const fs::path& what, const fs::path& on)
+            : where(on), mounted(::mount(what.c_str(), on.c_str(), nullptr, MS_BIND, nullptr) == 0) {}
         ~BindMount() {
             if (mounted) ::umount2(where.c_str(), MNT_DETACH);
         }

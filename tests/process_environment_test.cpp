@@ -241,8 +241,8 @@ std::string run_on_a_held_terminal(const ScratchFolder& folder, const Names& arg
     // to the reader's side: the tool's first write waits.
     for (std::size_t round = 1; round > 0; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
         round = 0;
-        for (std::size_t size : {block.size(), std::size_t{1}}) {
-            for (ssize_t written; (written = ::write(filler, block.data(), size)) > 0;) round += static_cast<std::size_t>(written);
+        for (std::size_t piece : {block.size(), std::size_t{1}}) {
+            for (ssize_t written; (written = ::write(filler, block.data(), piece)) > 0;) round += static_cast<std::size_t>(written);
         }
         filled += round;
     }

@@ -119,11 +119,11 @@ TEST(ReadTag, AHeaderFlaggedTagBeginsAtItsHeaderOrIsNoTag) {
     const Bytes big_counted = ape_tag({.item_bytes = 3 * kTailReadSize, .size_override = 3 * kTailReadSize + 64});
     const Bytes too_big = ape_tag({.item_bytes = 100, .size_override = 100 + 32 + (1 << 20)});
     const Bytes tag = ape_tag({.item_bytes = 100}), no_header(tag.begin() + 32, tag.end());
-    for (const Bytes& tag : {counted, big_counted}) {
-        ReadResult at_end = read_tag_of(front + tag);
-        EXPECT_EQ(at_end.record.bytes, tag);
+    for (const Bytes& counted_tag : {counted, big_counted}) {
+        ReadResult at_end = read_tag_of(front + counted_tag);
+        EXPECT_EQ(at_end.record.bytes, counted_tag);
         EXPECT_EQ(at_end.position, front.size());
-        EXPECT_EQ(read_tag_of(front + tag + id3).record.bytes, tag + id3);
+        EXPECT_EQ(read_tag_of(front + counted_tag + id3).record.bytes, counted_tag + id3);
     }
     // "APETAGEX" 40 bytes before the end: a counted header would overlap the footer
     const Bytes overlapping = bytes_of("APETAGEX") + footer_of({.item_bytes = 8});

@@ -43,7 +43,9 @@ JournalHeader header_of(std::span<const std::string_view> arguments, bool undoes
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     char when[32] = {};
-    if (const std::tm* local = std::localtime(&seconds)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", local);
+    const std::tm* local = std::localtime(&seconds);
+    // Without a local time, or should it not fit, the description starts with no date.
+    if (local == nullptr || std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", local) == 0) when[0] = '\0';
     std::string folder(directory_part(platform::absolute_path("x")));
     if (folder.size() > 1) folder.pop_back();  // its last separator, but for a root
     std::string description = std::string(when) + " in " + folder + ": kestrane";

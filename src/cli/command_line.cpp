@@ -103,6 +103,7 @@ CommandLine read_command_line(std::span<const std::string_view> arguments) {
     }
     bool options_ended = false;
     for (std::string_view argument : arguments) {
+        // NOLINTNEXTLINE(bugprone-branch-clone): after "--" even what looks like an option is a specification
         if (options_ended) {
             read_file_specification(argument, command_line);
         } else if (argument == kEndOfOptions) {

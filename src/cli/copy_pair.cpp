@@ -12,7 +12,7 @@ struct FoldersTaken {
     FoldersHeld* folders;
     const PairPaths& pair;
     FoldersHeld::Use input, output;
-    FoldersTaken(FoldersHeld* folders, const PairPaths& pair) : folders(folders), pair(pair) {
+    FoldersTaken(FoldersHeld* held, const PairPaths& paths) : folders(held), pair(paths) {
         if (folders == nullptr) return;
         input = folders->take(pair.input_folder);
         output = folders->take(pair.output_folder);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -24,10 +25,11 @@ constexpr std::size_t kMostColumns = 79;
 
 // One status line a process, kept by the run's thread alone.
 bool shown = false;
-Clock::time_point next_draw;
+// NOLINTNEXTLINE(cert-err58-cpp): constinit, so nothing runs to throw (said of the mingw library only)
+constinit Clock::time_point next_draw;
 const RunTally* tally = nullptr;  // the outputs told so far, once they are carried out
 std::size_t planned_outputs = 0;
-Clock::time_point carried_out_since;
+constinit Clock::time_point carried_out_since;  // NOLINT(cert-err58-cpp): as next_draw
 std::size_t columns_on_screen = 0;  // of the status line drawn; 0 when none is
 
 // "m:ss", or "h:mm:ss" from an hour on.
@@ -55,9 +57,10 @@ std::string outputs_status() {
     std::string text = counted(messages::kStatusDone, {done, planned_outputs});
     double seconds = std::chrono::duration<double>(Clock::now() - carried_out_since).count();
     if (done == 0 || seconds <= 0) return text;
-    double rate = done / seconds;
-    if (rate >= 1) text += counted(messages::kStatusRate, {static_cast<std::size_t>(rate + 0.5)});
-    std::string left = clock_time(static_cast<std::size_t>((planned_outputs - std::min(done, planned_outputs)) / rate + 0.5));
+    double rate = static_cast<double>(done) / seconds;
+    if (rate >= 1) text += counted(messages::kStatusRate, {static_cast<std::size_t>(std::llround(rate))});
+    double outputs_left = static_cast<double>(planned_outputs - std::min(done, planned_outputs));
+    std::string left = clock_time(static_cast<std::size_t>(std::llround(outputs_left / rate)));
     std::string_view time_left = messages::kStatusTimeLeft;
     std::size_t at = time_left.find("%s");
     return text.append(time_left.substr(0, at)).append(left).append(time_left.substr(at + 2));

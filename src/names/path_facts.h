@@ -21,7 +21,7 @@ inline constexpr bool kNamesMayHoldLoneSurrogates = true;
 #else
 inline constexpr std::string_view kPathSeparators = "/";
 inline constexpr char kPathSeparator = '/';
-inline constexpr std::string_view kVerbatimPathPrefix = "";  // none: every '?' is a wildcard
+inline constexpr std::string_view kVerbatimPathPrefix;  // none: every '?' is a wildcard
 inline constexpr bool kNamesMayHoldLoneSurrogates = false;    // names are bytes
 #endif
 

@@ -33,7 +33,7 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-fre
 // (inside the handler it is blocked; on the other threads always), so that
 // it takes effect at once, whichever thread ends the last change.
 [[noreturn]] void end_by_signal(int signal_number) {
-    std::signal(signal_number, SIG_DFL);
+    static_cast<void>(std::signal(signal_number, SIG_DFL));  // a signal we caught exists
     sigset_t just_this;
     sigemptyset(&just_this);
     sigaddset(&just_this, signal_number);
@@ -55,12 +55,12 @@ void on_interrupt(int signal_number) {
 void init_signals() {
     // A lowered file-size limit must fail a write (and let it be undone),
     // not kill the process halfway through it.
-    std::signal(SIGXFSZ, SIG_IGN);
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));  // fails only for a signal that does not exist
     // A reader that stops reading the report (as "| head" does) must not end
     // the run: report writes fail with EPIPE instead, and the report skips
     // the rest. An ignored signal stays ignored across exec(), which is why
     // programs that start others restore it first; this tool starts none.
-    std::signal(SIGPIPE, SIG_IGN);
+    static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
     // A signal ignored at start-up (under nohup, or SIGINT in a background
     // job of a script) stays ignored: the handler goes only where the
     // signal would have ended the process anyway.

@@ -16,6 +16,7 @@ extern "C" {
 struct CrtStartupInformation {
     int new_mode;
 };
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the C runtime's own name
 __declspec(dllimport) int __cdecl __wgetmainargs(int* count, wchar_t*** arguments, wchar_t*** environment,
                                                  int expand_wildcards, CrtStartupInformation* startup);
 }

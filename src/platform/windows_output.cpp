@@ -64,15 +64,17 @@ void write_to_console(std::string_view text) {
 }  // namespace
 
 // (_isatty also holds for devices such as NUL, where it makes no difference.)
+// Failures of the C runtime's calls below are left alone: a report that
+// can't be written as asked never ends the run (output.h).
 void init_output() {
-    _setmode(_fileno(stdout), _O_TEXT);
+    static_cast<void>(_setmode(_fileno(stdout), _O_TEXT));
     HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (is_console(output)) {
         console_output = output;
     } else if (_isatty(_fileno(stdout))) {
-        std::setvbuf(stdout, nullptr, _IONBF, 0);
+        static_cast<void>(std::setvbuf(stdout, nullptr, _IONBF, 0));
     } else {
-        std::setvbuf(stdout, output_block, _IOFBF, kOutputBlockSize);
+        static_cast<void>(std::setvbuf(stdout, output_block, _IOFBF, kOutputBlockSize));
     }
 }
 
@@ -80,19 +82,19 @@ void write_output(std::string_view text) {
     if (console_output != nullptr) {
         write_to_console(text);
     } else if (exact_output || is_ascii(text)) {
-        std::fwrite(text.data(), 1, text.size(), stdout);  // the same bytes in every ANSI code page
+        static_cast<void>(std::fwrite(text.data(), 1, text.size(), stdout));  // the same bytes in every ANSI code page
     } else {
         std::string ansi = to_ansi_code_page(to_wide(text));
-        std::fwrite(ansi.data(), 1, ansi.size(), stdout);
+        static_cast<void>(std::fwrite(ansi.data(), 1, ansi.size(), stdout));
     }
 }
 
-void flush_output() { std::fflush(stdout); }
+void flush_output() { static_cast<void>(std::fflush(stdout)); }
 
 void use_exact_output() {
     exact_output = true;
-    std::fflush(stdout);
-    _setmode(_fileno(stdout), _O_BINARY);
+    static_cast<void>(std::fflush(stdout));
+    static_cast<void>(_setmode(_fileno(stdout), _O_BINARY));
 }
 
 bool output_is_terminal() { return console_output != nullptr; }

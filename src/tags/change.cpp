@@ -62,7 +62,7 @@ std::optional<Change> decode_change(const platform::OpenFile& file, std::uint64_
     std::vector<std::uint8_t> head(kFixedHead);
     if (offset + head.size() > file.length || !platform::read_at(file, offset, head)) return std::nullopt;
     if (!std::equal(kMagic.begin(), kMagic.end(), head.begin())) return std::nullopt;
-    auto number = [&](int index) { return get_little_endian(head.data() + 4 + 8 * index, 8); };
+    auto number = [&](std::size_t index) { return get_little_endian(head.data() + 4 + 8 * index, 8); };
     Change change;
     std::uint64_t size = number(0);
     change.identity = {number(1), number(2)};

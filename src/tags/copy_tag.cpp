@@ -98,8 +98,8 @@ struct RoomTaken {
     FoundTag& first;
     FoundTag& second;
     std::uint64_t bytes;
-    RoomTaken(const CopyContext& context, FoundTag& first, FoundTag& second)
-        : room(context.room), first(first), second(second), bytes(first.place.length + second.place.length) {
+    RoomTaken(const CopyContext& context, FoundTag& input_tag, FoundTag& output_tag)
+        : room(context.room), first(input_tag), second(output_tag), bytes(first.place.length + second.place.length) {
         if (room != nullptr) room->take(bytes, context.alone);
     }
     ~RoomTaken() {

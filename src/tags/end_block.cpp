@@ -15,7 +15,7 @@ bool bytes_at(const platform::OpenFile& file, const FileTail& tail, std::uint64_
     if (position < tail_start || position + bytes.size() > file.length) {
         return platform::read_at(file, position, bytes);
     }
-    auto from = tail.bytes.begin() + static_cast<std::ptrdiff_t>(position - tail_start);
+    const auto* from = tail.bytes.begin() + static_cast<std::ptrdiff_t>(position - tail_start);
     std::copy(from, from + static_cast<std::ptrdiff_t>(bytes.size()), bytes.begin());
     return true;
 }

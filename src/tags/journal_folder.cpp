@@ -20,10 +20,10 @@ constexpr std::uint64_t kMostDescription = 1 << 16;
 }  // namespace
 
 std::string journal_name(const JournalHeader& header) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%020llu-%llu", static_cast<unsigned long long>(header.started),
-                  static_cast<unsigned long long>(header.process));
-    std::string whole(name);
+    char name[64];  // two 64-bit numbers take at most 41 characters
+    int length = std::snprintf(name, sizeof name, "%020llu-%llu", static_cast<unsigned long long>(header.started),
+                               static_cast<unsigned long long>(header.process));
+    std::string whole(name, static_cast<std::size_t>(std::max(length, 0)));
     whole.append(kUnfinished);
     return whole;
 }

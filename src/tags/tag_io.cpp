@@ -10,7 +10,7 @@ bool load_tag(const platform::OpenFile& file, const FileTail& tail, const TagPla
     record.bytes.resize(static_cast<std::size_t>(place.length));
     std::size_t from_tail = std::min<std::size_t>(tail.length, record.bytes.size());
     std::size_t front = record.bytes.size() - from_tail;
-    auto tail_end = tail.bytes.begin() + static_cast<std::ptrdiff_t>(tail.length);
+    const auto* tail_end = tail.bytes.begin() + static_cast<std::ptrdiff_t>(tail.length);
     std::copy(tail_end - static_cast<std::ptrdiff_t>(from_tail), tail_end,
               record.bytes.begin() + static_cast<std::ptrdiff_t>(front));
     if (front > 0 && !platform::read_at(file, place.position, std::span(record.bytes.data(), front))) {

@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 // the value ends. Mounting needs root (CAP_SYS_ADMIN); why_not says what
 // went wrong otherwise.
 struct SmallFileSystem {
-    SmallFileSystem(const fs::path& where, std::size_t bytes) : where(where) {
+    SmallFileSystem(const fs::path& folder, std::size_t bytes) : where(folder) {
         fs::create_directory(where);
         std::string options = "size=" + std::to_string(bytes);
         if (::mount("tmpfs", where.c_str(), "tmpfs", 0, options.c_str()) == 0) {
