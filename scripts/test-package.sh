@@ -65,6 +65,7 @@ log=$scratch/dpkg-buildpackage.log
 echo "== dpkg-buildpackage -us -uc -b in the clone"
 if ! (cd "$clone" && dpkg-buildpackage -us -uc -b) >"$log" 2>&1; then
   grep -A 4 '^CMake Error' "$log" || true  # dh_auto_configure's dump of the cache would hide it
+  grep -B 3 -A 12 -E '^[^ ]*:[0-9]+: Failure' "$log" || true  # what a failing test said
   tail -n 20 "$log"
   echo "FAIL: dpkg-buildpackage failed in a clean clone"
   exit 1
