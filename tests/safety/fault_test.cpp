@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include <cerrno>
 #include <csignal>
@@ -283,7 +284,10 @@ TEST(Interrupt, ATagBeingWrittenIsWrittenWhole) {
                 bool caught_writing = false;  // the write has begun: the modification time moved
                 ::setenv("KESTRANE_JOBS", jobs, 1);
                 ToolRun run = run_tool(folder.path, {"*.ape", "*.mp3"}, {.while_running = [&](int pid) {
-                    for (int wait = 0; wait < 100000 && !caught_writing; ++wait) {
+                    // The journal's note of the 64 MiB old tag is written
+                    // first: on a busy disk that can take seconds.
+                    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+                    while (!caught_writing && std::chrono::steady_clock::now() < give_up) {
                         caught_writing = fs::last_write_time(first) != before;
                         if (!caught_writing) ::usleep(50);
                     }
