@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -61,9 +60,7 @@ std::string outputs_status() {
     if (rate >= 1) text += counted(messages::kStatusRate, {static_cast<std::size_t>(std::llround(rate))});
     double outputs_left = static_cast<double>(planned_outputs - std::min(done, planned_outputs));
     std::string left = clock_time(static_cast<std::size_t>(std::llround(outputs_left / rate)));
-    std::string_view time_left = messages::kStatusTimeLeft;
-    std::size_t at = time_left.find("%s");
-    return text.append(time_left.substr(0, at)).append(left).append(time_left.substr(at + 2));
+    return text + filled(messages::kStatusTimeLeft, left);
 }
 
 }  // namespace
