@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <string>
-#include <string_view>
 
 #include "cli/message_text.h"
 #include "cli/messages.h"
